@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace queltor {
+
+// The automatic scan's state: the mode switch, whether a scan was started
+// (the button then reads "Stop Scan") and whether its timer runs.
+//
+//   Manual            - idle, channel buttons usable
+//   Auto              - idle, scan controls usable
+//   Scanning          - Auto, started, timer on
+//   Manual/Auto held  - started, but Manual was chosen meanwhile: timer off
+class Scan
+{
+public:
+    enum class Mode { Manual, Auto };
+    enum class StartOutcome { Started, EndBelowStart, TermOutOfRange };
+
+    static inline const QString kStartCaption = QStringLiteral("Start Scan");
+    static inline const QString kStopCaption = QStringLiteral("Stop Scan");
+    static constexpr int kLongestIntervalMs = 65535;
+
+    Mode mode() const { return m_mode; }
+    bool started() const { return m_started; }
+    bool timerEnabled() const { return m_timerEnabled; }
+    int intervalMs() const { return m_intervalMs; }
+    double nextChannel() const { return m_next; }
+
+    QString caption() const { return m_started ? kStopCaption : kStartCaption; }
+    bool manualFrameEnabled() const { return m_mode == Mode::Manual; }
+    bool autoFrameEnabled() const { return m_mode == Mode::Auto; }
+    // The lists, the term box and the Channel Count and Serial Port menus.
+    bool settingsEnabled() const { return !m_started; }
+
+    void chooseAuto() { m_mode = Mode::Auto; }
+    void chooseManual();
+
+    // Start Scan. The texts are the lists' and the term box's as they stand;
+    // nothing changes unless the outcome is Started.
+    StartOutcome start(const QString &startText, const QString &endText, const QString &termText);
+    // Stop Scan: also releases a held scan.
+    void stop();
+
+    // One tick: the channel to select now (nullopt when it cannot be a channel);
+    // then advances, wrapping to the start after the end.
+    std::optional<int> channelForTick() const;
+    void advance(const QString &startText, const QString &endText);
+
+    // The term box's text as a timer interval, or nullopt when outside 0..65535 ms.
+    static std::optional<int> intervalFor(const QString &termText);
+
+private:
+    Mode m_mode = Mode::Manual;
+    bool m_started = false;
+    bool m_timerEnabled = false;
+    int m_intervalMs = 0;
+    double m_next = 0;
+};
+
+} // namespace queltor

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSerialPort>
+#include <QString>
+
+namespace queltor {
+
+class SettingsStore;
+
+// The port that carries the channel commands: numbered COM1, COM2, ...,
+// always 9600 baud, 8 data bits, no parity, 1 stop bit. It only writes.
+// Every failure is a LinkError that names the port and its device.
+class SerialPort
+{
+public:
+    static constexpr int kLowestPort = 1;
+    static constexpr int kHighestPort = 255;
+
+    explicit SerialPort(const SettingsStore &store);
+    ~SerialPort();
+
+    SerialPort(const SerialPort &) = delete;
+    SerialPort &operator=(const SerialPort &) = delete;
+
+    // Selects the port number for the next open. Only 1..255, and only while closed.
+    void setCommPort(int port);
+    int commPort() const { return m_commPort; }
+
+    // Opens the numbered port with the line settings, or closes it.
+    // Closing a closed port does nothing.
+    void setPortOpen(bool open);
+    bool portOpen() const { return m_port.isOpen(); }
+
+    // Hands every byte to the operating system before returning; anything less is
+    // a LinkError and nothing of it stays queued for later.
+    void output(const QByteArray &bytes);
+
+    // The device the current port number maps to, and "COM1 (/dev/ttyS0)" for messages.
+    QString deviceName() const;
+    QString portLabel() const;
+
+private:
+    [[noreturn]] void fail(const QString &what) const;
+
+    const SettingsStore &m_store;
+    QSerialPort m_port;
+    int m_commPort = 1;
+    QString m_device; // what the open port was resolved to; empty while closed
+};
+
+} // namespace queltor

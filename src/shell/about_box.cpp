@@ -1,0 +1,71 @@
+#include "shell/about_box.h"
+
+#include "shell/twips.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+
+namespace queltor {
+
+namespace {
+constexpr int kLineLeft = 120;
+constexpr int kLineRight = 2430;
+constexpr int kLineTop = 690;
+} // namespace
+
+frmAbout::frmAbout(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("frmAbout"));
+    setWindowTitle(QStringLiteral("About QUELTOR"));
+    setModal(true);
+    setFixedSize(twips::toPixels(2550), twips::toPixels(1245));
+
+    auto *image = new QLabel(this);
+    image->setObjectName(QStringLiteral("Image1"));
+    image->setGeometry(twips::rect(150, 90, 480, 480));
+    image->setPixmap(QPixmap(QStringLiteral(":/queltor.png")));
+
+    auto *title = new QLabel(QStringLiteral("QUELTOR Demo"), this);
+    title->setObjectName(QStringLiteral("lblTitle"));
+    title->move(twips::point(720, 150));
+    QPalette black = title->palette();
+    black.setColor(QPalette::WindowText, Qt::black);
+    title->setPalette(black);
+    title->adjustSize();
+
+    auto *version = new QLabel(QStringLiteral("Version 1.0.0"), this);
+    version->setObjectName(QStringLiteral("lblVersion"));
+    version->move(twips::point(720, 390));
+    version->adjustSize();
+
+    auto *ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("cmdOK"));
+    ok->setGeometry(twips::rect(690, 810, 1185, 345));
+    ok->setDefault(true); // Enter presses it; QDialog maps Esc to the same close
+    ok->setFocus();
+    connect(ok, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
+}
+
+void frmAbout::cmdOK_Click()
+{
+    accept();
+}
+
+void frmAbout::paintEvent(QPaintEvent *event)
+{
+    QDialog::paintEvent(event);
+    // A white line under a grey one: the etched separator.
+    QPainter painter(this);
+    const int y = twips::toPixels(kLineTop);
+    const int left = twips::toPixels(kLineLeft);
+    const int right = twips::toPixels(kLineRight);
+    painter.setPen(QPen(Qt::white, 2));
+    painter.drawLine(left, y + 1, right, y + 1);
+    painter.setPen(QPen(QColor(128, 128, 128), 1));
+    painter.drawLine(left, y, right, y);
+}
+
+} // namespace queltor

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QList>
+#include <QMessageBox>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+// Answers every message box the panel shows while it lives: records what the box
+// said and presses its default button, as an operator would.
+class MessageCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    struct Box
+    {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon;
+    };
+
+    MessageCatcher();
+
+    const QList<Box> &boxes() const { return m_boxes; }
+    int count() const { return static_cast<int>(m_boxes.size()); }
+    QString lastText() const { return m_boxes.isEmpty() ? QString() : m_boxes.last().text; }
+    void clear() { m_boxes.clear(); }
+
+private:
+    void answer();
+
+    QTimer m_poll;
+    QList<Box> m_boxes;
+};

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "message_catcher.h"
+#include "pseudo_tty.h"
+#include "temp_config.h"
+
+#include "shell/main_window.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+
+// The panel as an operator meets it: a private settings home, COM1 and COM2
+// mapped to pseudo-terminals standing in for the device, the real window, and
+// someone to answer its message boxes.
+class Panel
+{
+public:
+    Panel()
+    {
+        config.mapPort(1, com1.slavePath());
+        config.mapPort(2, com2.slavePath());
+    }
+
+    queltor::frmMain &start()
+    {
+        window = std::make_unique<queltor::frmMain>();
+        window->Form_Load();
+        window->show();
+        return *window;
+    }
+
+    template <typename T = QWidget>
+    T *child(const QString &name) const
+    {
+        T *found = window->findChild<T *>(name);
+        if (!found)
+            qFatal("no control named %s", qPrintable(name));
+        return found;
+    }
+
+    QPushButton *button(int i) const { return child<QPushButton>(QStringLiteral("cmdCH(%1)").arg(i)); }
+    QAction *action(const QString &name) const { return child<QAction>(name); }
+    QLabel *display() const { return child<QLabel>(QStringLiteral("lblCH")); }
+
+    void click(int channel) const { QTest::mouseClick(button(channel), Qt::LeftButton); }
+    void choose(const QString &menuEntry) const { action(menuEntry)->trigger(); }
+
+    QList<int> boldButtons() const
+    {
+        QList<int> bold;
+        for (int i = 0; i < 100; ++i)
+            if (button(i)->font().bold())
+                bold << i;
+        return bold;
+    }
+
+    TempConfig config;
+    Pty com1;
+    Pty com2;
+    MessageCatcher messages;
+    std::unique_ptr<queltor::frmMain> window;
+};

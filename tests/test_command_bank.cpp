@@ -1,0 +1,278 @@
+// The channel logic that needs no window: command bytes, display text, the
+// bank's arithmetic and the scan's states.
+#include "channel/bank.h"
+#include "channel/command.h"
+#include "channel/scan.h"
+
+#include <QtTest>
+
+Q_DECLARE_METATYPE(queltor::Scan::StartOutcome)
+
+using namespace queltor;
+
+class TestCommandBank : public QObject
+{
+    Q_OBJECT
+private slots:
+    void commandIsFiveBytes_data();
+    void commandIsFiveBytes();
+    void everyChannelHasItsOwnWellFormedCommand();
+
+    void bankArithmetic_data();
+    void bankArithmetic();
+    void buttonsSitOnTheGrid();
+    void storedNumberGivesIndex_data();
+    void storedNumberGivesIndex();
+
+    void scanStatesFollowTheTable();
+    void scanRefusesBadRangeAndTermWithoutChanging_data();
+    void scanRefusesBadRangeAndTermWithoutChanging();
+    void scanStepsAndWrapsWithCurrentTexts();
+    void termBecomesInterval_data();
+    void termBecomesInterval();
+};
+
+void TestCommandBank::commandIsFiveBytes_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("display");
+    QTest::newRow("0") << 0 << QByteArray("V00\r\n") << "00";
+    QTest::newRow("7") << 7 << QByteArray("V07\r\n") << "07";
+    QTest::newRow("9") << 9 << QByteArray("V09\r\n") << "09";
+    QTest::newRow("10") << 10 << QByteArray("V10\r\n") << "10";
+    QTest::newRow("42") << 42 << QByteArray("V42\r\n") << "42";
+    QTest::newRow("99") << 99 << QByteArray("V99\r\n") << "99";
+}
+
+void TestCommandBank::commandIsFiveBytes()
+{
+    QFETCH(int, channel);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, display);
+    QCOMPARE(channelCommand(channel), bytes);
+    QCOMPARE(channelDisplayText(channel), display);
+}
+
+void TestCommandBank::everyChannelHasItsOwnWellFormedCommand()
+{
+    QSet<QByteArray> seen;
+    for (int ch = kFirstChannel; ch <= kLastChannel; ++ch) {
+        const QByteArray cmd = channelCommand(ch);
+        QCOMPARE(cmd.size(), 5);
+        QCOMPARE(cmd.at(0), 'V');
+        QCOMPARE((cmd.at(1) - '0') * 10 + (cmd.at(2) - '0'), ch);
+        QCOMPARE(cmd.mid(3), QByteArray("\r\n"));
+        QCOMPARE(channelDisplayText(ch).toLatin1(), cmd.mid(1, 2));
+        seen.insert(cmd);
+    }
+    QCOMPARE(seen.size(), 100);
+    QVERIFY(!isChannel(-1));
+    QVERIFY(!isChannel(100));
+}
+
+void TestCommandBank::bankArithmetic_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("frame");
+    QTest::addColumn<int>("window");
+    QTest::newRow("10 channels") << 0 << 10 << 775 << 2775;
+    QTest::newRow("20 channels") << 1 << 20 << 1105 << 3105;
+    QTest::newRow("50 channels") << 4 << 50 << 2095 << 4095;
+    QTest::newRow("100 channels") << 9 << 100 << 3745 << 5745;
+}
+
+void TestCommandBank::bankArithmetic()
+{
+    QFETCH(int, index);
+    QFETCH(int, count);
+    QFETCH(int, frame);
+    QFETCH(int, window);
+    QCOMPARE(bank::channelCount(index), count);
+    QCOMPARE(bank::frameHeight(index), frame);
+    QCOMPARE(bank::windowHeight(index), window);
+
+    const QStringList items = bank::listItems(index);
+    QCOMPARE(items.size(), count);
+    QCOMPARE(items.first(), QStringLiteral("0"));
+    QCOMPARE(items.last(), QString::number(count - 1));
+    QVERIFY(!items.contains(QStringLiteral("00"))); // no leading zeros in the lists
+
+    int visible = 0;
+    for (int i = 0; i < bank::kButtonCount; ++i)
+        visible += bank::buttonVisible(i, index) ? 1 : 0;
+    QCOMPARE(visible, count);
+    QVERIFY(bank::buttonVisible(count - 1, index));
+    if (count < 100)
+        QVERIFY(!bank::buttonVisible(count, index));
+}
+
+void TestCommandBank::buttonsSitOnTheGrid()
+{
+    QCOMPARE(bank::buttonLeft(37), 6240);
+    QCOMPARE(bank::buttonTop(37), 1260);
+    QCOMPARE(bank::buttonLeft(0), 150);
+    QCOMPARE(bank::buttonTop(99), 270 + 9 * 330);
+    QCOMPARE(bank::buttonCaption(0), QStringLiteral("CH 00"));
+    QCOMPARE(bank::buttonCaption(7), QStringLiteral("CH 07"));
+    QCOMPARE(bank::buttonCaption(57), QStringLiteral("CH 57"));
+    // Neighbours overlap by 15 twips both ways.
+    QCOMPARE(bank::buttonLeft(0) + bank::kButtonWidth - bank::buttonLeft(1), 15);
+    QCOMPARE(bank::buttonTop(0) + bank::kButtonHeight - bank::buttonTop(10), 15);
+}
+
+void TestCommandBank::storedNumberGivesIndex_data()
+{
+    QTest::addColumn<double>("stored");
+    QTest::addColumn<int>("index"); // -1: refused
+    QTest::newRow("0") << 0.0 << 0;
+    QTest::newRow("1") << 1.0 << 1;
+    QTest::newRow("9") << 9.0 << 9;
+    QTest::newRow("10 is no bank") << 10.0 << -1;
+    QTest::newRow("-1 is no bank") << -1.0 << -1;
+    QTest::newRow("0.5 rounds through the count") << 0.5 << 0;
+    QTest::newRow("9.4") << 9.4 << 9;
+    QTest::newRow("overflows 16 bits") << 3276.8 << -1;
+    QTest::newRow("huge") << 1e300 << -1;
+}
+
+void TestCommandBank::storedNumberGivesIndex()
+{
+    QFETCH(double, stored);
+    QFETCH(int, index);
+    const std::optional<int> got = bank::indexFromSetting(stored);
+    QCOMPARE(got.value_or(-1), index);
+}
+
+void TestCommandBank::scanStatesFollowTheTable()
+{
+    struct Row
+    {
+        Scan::Mode mode;
+        bool manualFrame, autoFrame;
+        QString caption;
+        bool timer, settings;
+    };
+    const auto check = [](const Scan &scan, const Row &row) {
+        QCOMPARE(scan.mode(), row.mode);
+        QCOMPARE(scan.manualFrameEnabled(), row.manualFrame);
+        QCOMPARE(scan.autoFrameEnabled(), row.autoFrame);
+        QCOMPARE(scan.caption(), row.caption);
+        QCOMPARE(scan.timerEnabled(), row.timer);
+        QCOMPARE(scan.settingsEnabled(), row.settings);
+    };
+    const Row manual{Scan::Mode::Manual, true, false, Scan::kStartCaption, false, true};
+    const Row autoIdle{Scan::Mode::Auto, false, true, Scan::kStartCaption, false, true};
+    const Row scanning{Scan::Mode::Auto, false, true, Scan::kStopCaption, true, false};
+    const Row manualHeld{Scan::Mode::Manual, true, false, Scan::kStopCaption, false, false};
+    const Row autoHeld{Scan::Mode::Auto, false, true, Scan::kStopCaption, false, false};
+
+    Scan scan;
+    check(scan, manual);
+    scan.chooseAuto();
+    check(scan, autoIdle);
+    scan.chooseManual();
+    check(scan, manual);
+    scan.chooseAuto();
+    QCOMPARE(scan.start(QStringLiteral("3"), QStringLiteral("6"), QStringLiteral("2")), Scan::StartOutcome::Started);
+    check(scan, scanning);
+    QCOMPARE(scan.intervalMs(), 2000);
+    QCOMPARE(scan.nextChannel(), 3.0);
+    scan.chooseManual();
+    check(scan, manualHeld);
+    scan.chooseAuto();
+    check(scan, autoHeld);
+    scan.chooseManual();
+    check(scan, manualHeld);
+    scan.chooseAuto();
+    scan.stop();
+    check(scan, autoIdle);
+    QCOMPARE(scan.start(QStringLiteral("3"), QStringLiteral("6"), QStringLiteral("1")), Scan::StartOutcome::Started);
+    scan.stop();
+    check(scan, autoIdle);
+}
+
+void TestCommandBank::scanRefusesBadRangeAndTermWithoutChanging_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<QString>("term");
+    QTest::addColumn<Scan::StartOutcome>("outcome");
+    QTest::newRow("end below start") << "7" << "6" << "1" << Scan::StartOutcome::EndBelowStart;
+    QTest::newRow("end below start wins over bad term") << "7" << "6" << "-5" << Scan::StartOutcome::EndBelowStart;
+    QTest::newRow("negative term") << "0" << "9" << "-1" << Scan::StartOutcome::TermOutOfRange;
+    QTest::newRow("just over 65.535 s") << "0" << "9" << "65.5355" << Scan::StartOutcome::TermOutOfRange;
+    QTest::newRow("too large to read") << "0" << "9" << "1e309" << Scan::StartOutcome::TermOutOfRange;
+}
+
+void TestCommandBank::scanRefusesBadRangeAndTermWithoutChanging()
+{
+    QFETCH(QString, start);
+    QFETCH(QString, end);
+    QFETCH(QString, term);
+    QFETCH(Scan::StartOutcome, outcome);
+    Scan scan;
+    scan.chooseAuto();
+    QCOMPARE(scan.start(start, end, term), outcome);
+    QVERIFY(!scan.started());
+    QVERIFY(!scan.timerEnabled());
+    QCOMPARE(scan.nextChannel(), 0.0);
+    QCOMPARE(scan.caption(), Scan::kStartCaption);
+}
+
+void TestCommandBank::scanStepsAndWrapsWithCurrentTexts()
+{
+    Scan scan;
+    scan.chooseAuto();
+    QCOMPARE(scan.start(QStringLiteral("3"), QStringLiteral("6"), QStringLiteral("1")), Scan::StartOutcome::Started);
+    QList<int> got;
+    for (int tick = 0; tick < 6; ++tick) {
+        got << scan.channelForTick().value_or(-1);
+        scan.advance(QStringLiteral("3"), QStringLiteral("6"));
+    }
+    QCOMPARE(got, (QList<int>{3, 4, 5, 6, 3, 4}));
+
+    // The lists are read afresh on every tick: with the end lowered below the
+    // next channel, the wrap comes at once, to the new start.
+    QCOMPARE(scan.channelForTick().value_or(-1), 5);
+    scan.advance(QStringLiteral("1"), QStringLiteral("4"));
+    QCOMPARE(scan.channelForTick().value_or(-1), 1);
+
+    Scan same;
+    same.chooseAuto();
+    QCOMPARE(same.start(QStringLiteral("5"), QStringLiteral("5"), QStringLiteral("1")), Scan::StartOutcome::Started);
+    for (int tick = 0; tick < 3; ++tick) {
+        QCOMPARE(same.channelForTick().value_or(-1), 5);
+        same.advance(QStringLiteral("5"), QStringLiteral("5"));
+    }
+}
+
+void TestCommandBank::termBecomesInterval_data()
+{
+    QTest::addColumn<QString>("term");
+    QTest::addColumn<int>("ms"); // -1: refused
+    QTest::newRow("1") << "1" << 1000;
+    QTest::newRow("1.5") << "1.5" << 1500;
+    QTest::newRow("0.0004 rounds to 0") << "0.0004" << 0;
+    QTest::newRow("0.0005 halves to even 0") << "0.0005" << 0;
+    QTest::newRow("0.0015 halves to even 2") << "0.0015" << 2;
+    QTest::newRow("empty") << "" << 0;
+    QTest::newRow("not a number") << "abc" << 0;
+    QTest::newRow("65.535") << "65.535" << 65535;
+    QTest::newRow("65.536") << "65.536" << -1;
+    QTest::newRow("-0.0004 rounds to 0") << "-0.0004" << 0;
+    QTest::newRow("-0.001") << "-0.001" << -1;
+    QTest::newRow("hex") << "&H2" << 2000;
+    QTest::newRow("blanks inside") << " 1 . 5" << 1500;
+}
+
+void TestCommandBank::termBecomesInterval()
+{
+    QFETCH(QString, term);
+    QFETCH(int, ms);
+    QCOMPARE(Scan::intervalFor(term).value_or(-1), ms);
+}
+
+QTEST_APPLESS_MAIN(TestCommandBank)
+#include "test_command_bank.moc"
