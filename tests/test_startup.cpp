@@ -1,0 +1,216 @@
+// Start-up from the saved settings, and every way the saved state or the
+// port can be wrong: the window always comes up, with the failure said.
+#include "panel.h"
+
+#include <QRadioButton>
+
+#include <QSerialPort>
+
+using namespace queltor;
+
+namespace {
+const QString kSettings = QStringLiteral("Settings");
+const QString kChNum = QStringLiteral("ChNum");
+const QString kComPort = QStringLiteral("ComPort");
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void firstRunUsesDefaultsAndSavesChNum();
+    void savedChoicesAreRestored();
+    void choicesPersistAcrossRuns();
+
+    void badStoredTextFallsBackToDefault_data();
+    void badStoredTextFallsBackToDefault();
+    void odd16BitNumbersFollowTheArithmetic_data();
+    void odd16BitNumbersFollowTheArithmetic();
+
+    void missingDeviceStillShowsWindow();
+    void portHeldByAnotherOpenIsReported();
+    void unsavableChoiceStillTakesEffect();
+};
+
+void TestStartup::firstRunUsesDefaultsAndSavesChNum()
+{
+    Panel panel;
+    panel.start();
+    QCOMPARE(panel.messages.count(), 0);
+    QCOMPARE(panel.window->channelCount(), 20);
+    QCOMPARE(panel.child<QComboBox>(QStringLiteral("cboEnd"))->currentText(), QStringLiteral("19"));
+    QVERIFY(!panel.button(19)->isHidden());
+    QVERIFY(panel.button(20)->isHidden());
+    QVERIFY(panel.action(QStringLiteral("mnuCom1"))->isChecked());
+    QVERIFY(!panel.action(QStringLiteral("mnuCom2"))->isChecked());
+    QCOMPARE(panel.window->port().commPort(), 1);
+    QVERIFY(panel.window->port().portOpen());
+    QCOMPARE(panel.config.value(kSettings, kChNum), QStringLiteral("1"));
+    QVERIFY(!panel.config.contains(kSettings, kComPort));
+    QVERIFY(panel.child<QRadioButton>(QStringLiteral("optMan"))->isChecked());
+    QCOMPARE(panel.com1.readAll(), QByteArray());
+}
+
+void TestStartup::savedChoicesAreRestored()
+{
+    Panel panel;
+    panel.config.setValue(kSettings, kChNum, QStringLiteral("9"));
+    panel.config.setValue(kSettings, kComPort, QStringLiteral("2"));
+    panel.start();
+    QCOMPARE(panel.messages.count(), 0);
+    QCOMPARE(panel.window->channelCount(), 100);
+    QVERIFY(!panel.button(99)->isHidden());
+    QVERIFY(!panel.action(QStringLiteral("mnuCom1"))->isChecked());
+    QVERIFY(panel.action(QStringLiteral("mnuCom2"))->isChecked());
+    QCOMPARE(panel.window->port().commPort(), 2);
+    panel.click(42);
+    QCOMPARE(panel.com2.readAll(), QByteArray("V42\r\n"));
+    QCOMPARE(panel.com1.readAll(), QByteArray());
+}
+
+void TestStartup::choicesPersistAcrossRuns()
+{
+    Panel panel;
+    panel.start();
+    panel.choose(QStringLiteral("mnuChNum(4)"));
+    panel.choose(QStringLiteral("mnuCom2"));
+    QCOMPARE(panel.config.value(kSettings, kChNum), QStringLiteral("4"));
+    QCOMPARE(panel.config.value(kSettings, kComPort), QStringLiteral("2"));
+    panel.window.reset();
+
+    panel.start();
+    QCOMPARE(panel.window->channelCount(), 50);
+    QCOMPARE(panel.window->port().commPort(), 2);
+    QVERIFY(panel.action(QStringLiteral("mnuChNum(4)"))->isChecked());
+    QCOMPARE(panel.messages.count(), 0);
+}
+
+void TestStartup::badStoredTextFallsBackToDefault_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("ChNum empty") << kChNum << "";
+    QTest::newRow("ChNum letters") << kChNum << "abc";
+    QTest::newRow("ChNum trailing junk") << kChNum << "3x";
+    QTest::newRow("ChNum bank 10") << kChNum << "10";
+    QTest::newRow("ChNum negative") << kChNum << "-1";
+    QTest::newRow("ChNum overflows 16 bits") << kChNum << "5000";
+    QTest::newRow("ChNum too large to read") << kChNum << "1e400";
+    QTest::newRow("ComPort letters") << kComPort << "COM2";
+    QTest::newRow("ComPort zero") << kComPort << "0";
+    QTest::newRow("ComPort 256") << kComPort << "256";
+    QTest::newRow("ComPort overflows 16 bits") << kComPort << "40000";
+    QTest::newRow("ComPort empty") << kComPort << "";
+}
+
+void TestStartup::badStoredTextFallsBackToDefault()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, text);
+    Panel panel;
+    panel.config.setValue(kSettings, key, text);
+    panel.start();
+
+    QCOMPARE(panel.messages.count(), 1);
+    const MessageCatcher::Box box = panel.messages.boxes().first();
+    QCOMPARE(box.title, QStringLiteral("QUELTOR"));
+    QCOMPARE(box.icon, QMessageBox::Information);
+    QVERIFY2(box.text.contains(key) && box.text.contains(QLatin1Char('"') + text + QLatin1Char('"')), qPrintable(box.text));
+
+    // The default stands in for the bad key, and start-up went on to the end.
+    QVERIFY(panel.window->isVisible());
+    QCOMPARE(panel.window->channelCount(), 20);
+    QCOMPARE(panel.window->port().commPort(), 1);
+    QVERIFY(panel.window->port().portOpen());
+    QVERIFY(panel.action(QStringLiteral("mnuCom1"))->isChecked());
+    QCOMPARE(panel.config.value(kSettings, kChNum), QStringLiteral("1"));
+    panel.click(3);
+    QCOMPARE(panel.com1.readAll(), QByteArray("V03\r\n"));
+}
+
+void TestStartup::odd16BitNumbersFollowTheArithmetic_data()
+{
+    QTest::addColumn<QString>("chNum");
+    QTest::addColumn<QString>("comPort");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("port");
+    QTest::newRow("blanks around") << " 4 " << "\t2 " << 50 << 2;
+    QTest::newRow("fractions round") << "0.5" << "1.5" << 10 << 2;
+    QTest::newRow("exponent and hex") << "9E0" << "&H2" << 100 << 2;
+}
+
+void TestStartup::odd16BitNumbersFollowTheArithmetic()
+{
+    QFETCH(QString, chNum);
+    QFETCH(QString, comPort);
+    QFETCH(int, count);
+    QFETCH(int, port);
+    Panel panel;
+    panel.config.setValue(kSettings, kChNum, chNum);
+    panel.config.setValue(kSettings, kComPort, comPort);
+    panel.start();
+    QCOMPARE(panel.messages.count(), 0);
+    QCOMPARE(panel.window->channelCount(), count);
+    QCOMPARE(panel.window->port().commPort(), port);
+    // The bank rewrites its index in plain form.
+    QCOMPARE(panel.config.value(kSettings, kChNum), QString::number(count / 10 - 1));
+}
+
+void TestStartup::missingDeviceStillShowsWindow()
+{
+    Panel panel;
+    const QString missing = panel.config.path() + QStringLiteral("/unplugged");
+    panel.config.mapPort(1, missing);
+    panel.start();
+    QCOMPARE(panel.messages.count(), 1);
+    QCOMPARE(panel.messages.lastText(),
+             QStringLiteral("COM1 (%1) could not be opened: the device does not exist.").arg(missing));
+    QVERIFY(panel.window->isVisible());
+    QVERIFY(!panel.window->port().portOpen());
+    QCOMPARE(panel.window->channelCount(), 20);
+
+    // The user picks the other port from the menu and goes on.
+    panel.choose(QStringLiteral("mnuCom2"));
+    QCOMPARE(panel.messages.count(), 1);
+    panel.click(8);
+    QCOMPARE(panel.com2.readAll(), QByteArray("V08\r\n"));
+}
+
+void TestStartup::portHeldByAnotherOpenIsReported()
+{
+    Panel panel;
+    QSerialPort other(panel.com1.slavePath());
+    QVERIFY(other.open(QIODevice::ReadWrite));
+    panel.start();
+    QCOMPARE(panel.messages.count(), 1);
+    QVERIFY2(panel.messages.lastText().startsWith(QStringLiteral("COM1 (%1) could not be opened").arg(panel.com1.slavePath())),
+             qPrintable(panel.messages.lastText()));
+    QVERIFY2(panel.messages.lastText().contains(QStringLiteral("in use")), qPrintable(panel.messages.lastText()));
+    QVERIFY(panel.window->isVisible());
+    QVERIFY(!panel.window->port().portOpen());
+
+    // Once the other program lets go, choosing the port again connects.
+    other.close();
+    panel.choose(QStringLiteral("mnuCom1"));
+    panel.click(6);
+    QCOMPARE(panel.com1.readAll(), QByteArray("V06\r\n"));
+}
+
+void TestStartup::unsavableChoiceStillTakesEffect()
+{
+    Panel panel;
+    panel.start();
+    // A directory where the settings file should be: no one, root included, can write it.
+    QFile::remove(panel.config.fileName());
+    QVERIFY(QDir().mkpath(panel.config.fileName()));
+    panel.choose(QStringLiteral("mnuChNum(2)"));
+    QCOMPARE(panel.messages.count(), 1);
+    QVERIFY2(panel.messages.lastText().contains(QStringLiteral("ChNum")), qPrintable(panel.messages.lastText()));
+    QVERIFY2(panel.messages.lastText().contains(QStringLiteral("could not be saved")), qPrintable(panel.messages.lastText()));
+    QCOMPARE(panel.window->channelCount(), 30);
+    QVERIFY(!panel.button(29)->isHidden());
+    QVERIFY(panel.action(QStringLiteral("mnuChNum(2)"))->isChecked());
+}
+
+QTEST_MAIN(TestStartup)
+#include "test_startup.moc"
