@@ -228,7 +228,7 @@ void TestMainWindow::initialStateIsManual()
     Panel panel;
     panel.start();
     QCOMPARE(panel.window->windowTitle(), QStringLiteral("QUELTOR"));
-    QVERIFY(!panel.window->windowIcon().isNull());
+    QCOMPARE(panel.window->windowIcon().pixmap(32, 32).size(), QSize(32, 32));
     QVERIFY(panel.child<QRadioButton>(QStringLiteral("optMan"))->isChecked());
     QVERIFY(!panel.child<QRadioButton>(QStringLiteral("optAuto"))->isChecked());
     QVERIFY(!panel.child<QGroupBox>(QStringLiteral("fraAuto"))->isEnabled());

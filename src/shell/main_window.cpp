@@ -24,6 +24,12 @@
 #include <QScreen>
 #include <QTimer>
 
+// The icon lives in a static library, whose resources the linker would drop unasked.
+static void loadResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace queltor {
 
 namespace {
@@ -66,6 +72,7 @@ void setBold(QWidget *widget, bool bold)
 frmMain::frmMain(QWidget *parent)
     : QMainWindow(parent)
 {
+    loadResources();
     setWindowTitle(QStringLiteral("QUELTOR"));
     setWindowIcon(QIcon(QStringLiteral(":/queltor.png")));
     // The layout is absolute: the outer size follows the bank, never the user.
