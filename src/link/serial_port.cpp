@@ -1,0 +1,190 @@
+#include "link/serial_port.h"
+
+#include "link/link_error.h"
+#include "link/settings_store.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace queltor {
+
+namespace {
+
+constexpr qint32 kBaudRate = 9600;
+
+// The system's "Not a directory" reads as part of our sentence: "...: not a directory."
+QString asClause(QString text)
+{
+    if (text.size() > 1 && text.at(0).isUpper() && text.at(1).isLower())
+        text[0] = text.at(0).toLower();
+    return text;
+}
+
+#ifdef Q_OS_UNIX
+// tcsetattr() succeeds when any part of a change was taken, so look at what
+// the driver actually holds.
+bool lineSettingsInForce(int fd)
+{
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0)
+        return false;
+    return ::cfgetospeed(&tio) == B9600 && (tio.c_cflag & CSIZE) == CS8
+        && !(tio.c_cflag & PARENB) && !(tio.c_cflag & CSTOPB);
+}
+#endif
+
+} // namespace
+
+SerialPort::SerialPort(const SettingsStore &store)
+    : m_store(store)
+{
+}
+
+SerialPort::~SerialPort()
+{
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+void SerialPort::setCommPort(int port)
+{
+    if (port < kLowestPort || port > kHighestPort) {
+        throw LinkError(QStringLiteral("Port number %1 is not available; the ports are %2 to %3.")
+                            .arg(port)
+                            .arg(kLowestPort)
+                            .arg(kHighestPort));
+    }
+    if (m_port.isOpen()) {
+        throw LinkError(QStringLiteral("The port cannot be changed to COM%1 while %2 is open.")
+                            .arg(port)
+                            .arg(portLabel()));
+    }
+    m_commPort = port;
+}
+
+void SerialPort::setPortOpen(bool open)
+{
+    if (open == m_port.isOpen())
+        return;
+
+    if (!open) {
+        m_port.close();
+        m_port.clearError();
+        m_device.clear();
+        return;
+    }
+
+    const QString device = m_store.portDevice(m_commPort);
+    m_port.setPortName(device);
+    m_port.setBaudRate(kBaudRate);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+
+    // Write-only: the device never answers, and nothing should wait on input.
+    if (!m_port.open(QIODevice::WriteOnly)) {
+        const QSerialPort::SerialPortError error = m_port.error();
+        const QString qtReason = m_port.errorString();
+        m_port.clearError();
+        QString reason;
+        const QFileInfo info(device);
+        if (error == QSerialPort::DeviceNotFoundError || !info.exists()) {
+            reason = QStringLiteral("the device does not exist");
+        } else if (error == QSerialPort::PermissionError) {
+#ifdef Q_OS_UNIX
+            // A lock held by another program is reported as a permission error too.
+            const bool mayUse = ::access(QFile::encodeName(device).constData(), W_OK) == 0;
+#else
+            const bool mayUse = false;
+#endif
+            reason = mayUse ? QStringLiteral("the port is in use by another program")
+                            : QStringLiteral("you have no permission to use it (add yourself to the "
+                                             "dialout group: sudo usermod -aG dialout $USER, then "
+                                             "log in again)");
+        } else if (info.isFile() || info.isDir()) {
+            reason = QStringLiteral("it is not a serial port");
+        } else {
+            reason = asClause(qtReason);
+        }
+        fail(QStringLiteral("could not be opened: %1.").arg(reason));
+    }
+
+    // Open can succeed with a side error left behind (TIOCEXCL refused, say);
+    // it must not fail the first write.
+    m_port.clearError();
+
+#ifdef Q_OS_UNIX
+    if (!lineSettingsInForce(static_cast<int>(m_port.handle()))) {
+        m_port.close();
+        m_port.clearError();
+        fail(QStringLiteral("could not be set to 9600 baud, 8 data bits, no parity and 1 stop bit."));
+    }
+#endif
+    m_device = device;
+}
+
+void SerialPort::output(const QByteArray &bytes)
+{
+    if (!m_port.isOpen())
+        fail(QStringLiteral("could not be written to: the port is not open."));
+    if (bytes.isEmpty())
+        return;
+
+#ifdef Q_OS_UNIX
+    // Refuse before sending anything when the device has stopped taking data,
+    // so that it never receives half a command.
+    pollfd ready{static_cast<int>(m_port.handle()), POLLOUT, 0};
+    if (::poll(&ready, 1, 0) >= 0) {
+        if (ready.revents & (POLLERR | POLLHUP | POLLNVAL))
+            fail(QStringLiteral("could not be written to: the device has gone away."));
+        if (!(ready.revents & POLLOUT))
+            fail(QStringLiteral("could not be written to: the device is not accepting data."));
+    }
+#endif
+
+    const qint64 queued = m_port.write(bytes);
+    m_port.flush();
+    if (queued == bytes.size() && m_port.bytesToWrite() == 0
+        && m_port.error() == QSerialPort::NoError) {
+        return;
+    }
+
+    const QSerialPort::SerialPortError error = m_port.error();
+    const QString qtReason = m_port.errorString();
+    // Whatever did not reach the system now would go out later, out of turn.
+    m_port.clear(QSerialPort::Output);
+    m_port.clearError();
+
+    QString reason;
+    if (error == QSerialPort::ResourceError)
+        reason = QStringLiteral("the device has gone away");
+    else if (error == QSerialPort::NoError)
+        reason = QStringLiteral("the device is not accepting data");
+    else
+        reason = asClause(qtReason);
+    fail(QStringLiteral("could not be written to: %1.").arg(reason));
+}
+
+QString SerialPort::deviceName() const
+{
+    return m_port.isOpen() ? m_device : m_store.portDevice(m_commPort);
+}
+
+QString SerialPort::portLabel() const
+{
+    return QStringLiteral("COM%1 (%2)").arg(m_commPort).arg(deviceName());
+}
+
+void SerialPort::fail(const QString &what) const
+{
+    throw LinkError(portLabel() + QLatin1Char(' ') + what);
+}
+
+} // namespace queltor

@@ -1,0 +1,452 @@
+#include "link/link_error.h"
+#include "link/serial_port.h"
+#include "link/settings_store.h"
+
+#include "pseudo_tty.h"
+#include "temp_config.h"
+
+#include <QFile>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <memory>
+
+using namespace queltor;
+
+namespace {
+
+// The message of the LinkError that f throws, or a null string when it throws none.
+template <typename F>
+QString linkErrorOf(F f)
+{
+    try {
+        f();
+    } catch (const LinkError &e) {
+        return e.message();
+    }
+    return QString();
+}
+
+const QByteArray kCommand("V07\r\n");
+
+} // namespace
+
+class TestSerialPort : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void bytesArriveExactly_data();
+    void bytesArriveExactly();
+    void lineSettingsApplied();
+    void openFailures_data();
+    void openFailures();
+    void portInUse_data();
+    void portInUse();
+    void noPermission();
+    void writeWhileClosed();
+    void writeAfterDeviceVanished();
+    void fullDeviceTakesNothingMore();
+    void commPortRange_data();
+    void commPortRange();
+    void commPortFixedWhileOpen();
+    void closeAndReopen();
+    void deviceMapping_data();
+    void deviceMapping();
+};
+
+void TestSerialPort::bytesArriveExactly_data()
+{
+    QTest::addColumn<QList<QByteArray>>("writes");
+
+    QTest::newRow("one command") << QList<QByteArray>{kCommand};
+    QTest::newRow("commands in a row")
+        << QList<QByteArray>{"V00\r\n", "V42\r\n", "V99\r\n", "V07\r\n"};
+    // A cooked line would turn LF into CR LF or swallow control bytes.
+    QTest::newRow("bare line feeds") << QList<QByteArray>{"\n", "V1\n\n", "\r"};
+    QByteArray every(256, '\0');
+    for (int i = 0; i < every.size(); ++i)
+        every[i] = static_cast<char>(i);
+    QTest::newRow("every byte value") << QList<QByteArray>{every};
+    QTest::newRow("nothing") << QList<QByteArray>{QByteArray()};
+}
+
+void TestSerialPort::bytesArriveExactly()
+{
+    QFETCH(QList<QByteArray>, writes);
+    TempConfig config;
+    Pty pty;
+    QVERIFY(pty.isValid());
+    config.mapPort(1, pty.slavePath());
+    const SettingsStore store;
+    SerialPort port(store);
+
+    port.setPortOpen(true);
+    QVERIFY(port.portOpen());
+    QByteArray expected;
+    for (const QByteArray &bytes : std::as_const(writes)) {
+        port.output(bytes);
+        expected += bytes;
+    }
+    QCOMPARE(pty.readAll(), expected);
+}
+
+void TestSerialPort::lineSettingsApplied()
+{
+    TempConfig config;
+    Pty pty;
+    QVERIFY(pty.isValid());
+    config.mapPort(2, pty.slavePath());
+
+    // Leave the line in a state unlike ours, so nothing passes by default.
+    {
+        const int fd = ::open(QFile::encodeName(pty.slavePath()).constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(fd >= 0);
+        termios t{};
+        QCOMPARE(::tcgetattr(fd, &t), 0);
+        ::cfsetispeed(&t, B115200);
+        ::cfsetospeed(&t, B115200);
+        t.c_cflag = (t.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB;
+        QCOMPARE(::tcsetattr(fd, TCSANOW, &t), 0);
+        ::close(fd);
+    }
+
+    const SettingsStore store;
+    SerialPort port(store);
+    port.setCommPort(2);
+    port.setPortOpen(true);
+
+    const termios t = pty.slaveSettings();
+    QCOMPARE(::cfgetospeed(&t), speed_t(B9600));
+    QCOMPARE(::cfgetispeed(&t), speed_t(B9600));
+    QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+    QCOMPARE(t.c_cflag & PARENB, tcflag_t(0));
+    QCOMPARE(t.c_cflag & CSTOPB, tcflag_t(0));
+    QCOMPARE(t.c_oflag & OPOST, tcflag_t(0));
+}
+
+void TestSerialPort::openFailures_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("missing device") << QStringLiteral("missing")
+                                    << QStringLiteral("the device does not exist");
+    QTest::newRow("missing directory") << QStringLiteral("missing-dir")
+                                       << QStringLiteral("the device does not exist");
+    QTest::newRow("path through a plain file") << QStringLiteral("under-file")
+                                               << QStringLiteral("the device does not exist");
+    QTest::newRow("plain file") << QStringLiteral("file") << QStringLiteral("it is not a serial port");
+}
+
+void TestSerialPort::openFailures()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    TempConfig config;
+    QTemporaryDir dir;
+    QString device = dir.path() + QStringLiteral("/ttyNONE");
+    if (kind == QLatin1String("missing-dir")) {
+        device = dir.path() + QStringLiteral("/gone/ttyUSB0");
+    } else if (kind == QLatin1String("file") || kind == QLatin1String("under-file")) {
+        QFile file(device);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        if (kind == QLatin1String("under-file"))
+            device += QStringLiteral("/0");
+    }
+    config.mapPort(1, device);
+    const SettingsStore store;
+    SerialPort port(store);
+
+    QCOMPARE(linkErrorOf([&] { port.setPortOpen(true); }),
+             QStringLiteral("COM1 (%1) could not be opened: %2.").arg(device, reason));
+    QVERIFY(!port.portOpen());
+
+    // Once the device is there, the same port opens and writes.
+    Pty pty;
+    QVERIFY(pty.isValid());
+    config.mapPort(1, pty.slavePath());
+    port.setPortOpen(true);
+    port.output(kCommand);
+    QCOMPARE(pty.readAll(), kCommand);
+}
+
+void TestSerialPort::portInUse_data()
+{
+    QTest::addColumn<bool>("heldByQSerialPort");
+
+    QTest::newRow("held by another SerialPort") << false;
+    QTest::newRow("held by a bare QSerialPort") << true;
+}
+
+void TestSerialPort::portInUse()
+{
+    QFETCH(bool, heldByQSerialPort);
+    TempConfig config;
+    Pty pty;
+    QVERIFY(pty.isValid());
+    config.mapPort(2, pty.slavePath());
+    const SettingsStore store;
+
+    SerialPort holder(store);
+    QSerialPort bareHolder;
+    if (heldByQSerialPort) {
+        bareHolder.setPortName(pty.slavePath());
+        QVERIFY(bareHolder.open(QIODevice::ReadWrite));
+    } else {
+        holder.setCommPort(2);
+        holder.setPortOpen(true);
+    }
+
+    SerialPort port(store);
+    port.setCommPort(2);
+    QCOMPARE(linkErrorOf([&] { port.setPortOpen(true); }),
+             QStringLiteral("COM2 (%1) could not be opened: the port is in use by another program.")
+                 .arg(pty.slavePath()));
+    QVERIFY(!port.portOpen());
+
+    // Free again once the other lets go.
+    holder.setPortOpen(false);
+    bareHolder.close();
+    port.setPortOpen(true);
+    port.output(kCommand);
+    QCOMPARE(pty.readAll(), kCommand);
+}
+
+void TestSerialPort::noPermission()
+{
+    if (::geteuid() == 0)
+        QSKIP("root may open any device");
+    TempConfig config;
+    Pty pty;
+    QVERIFY(pty.isValid());
+    QVERIFY(QFile::setPermissions(pty.slavePath(), QFileDevice::Permissions()));
+    config.mapPort(1, pty.slavePath());
+    const SettingsStore store;
+    SerialPort port(store);
+
+    const QString message = linkErrorOf([&] { port.setPortOpen(true); });
+    QVERIFY2(message.startsWith(QStringLiteral("COM1 (%1) could not be opened: you have no permission")
+                                    .arg(pty.slavePath())),
+             qPrintable(message));
+    QVERIFY2(message.contains(QLatin1String("dialout")), qPrintable(message));
+}
+
+void TestSerialPort::writeWhileClosed()
+{
+    TempConfig config;
+    Pty pty;
+    QVERIFY(pty.isValid());
+    const SettingsStore store;
+    SerialPort port(store);
+
+    const QString neverOpened = linkErrorOf([&] { port.output(kCommand); });
+    QCOMPARE(neverOpened, QStringLiteral("COM1 (/dev/ttyS0) could not be written to: the port is not open."));
+
+    config.mapPort(1, pty.slavePath());
+    port.setPortOpen(true);
+    port.setPortOpen(false);
+    QCOMPARE(linkErrorOf([&] { port.output(kCommand); }),
+             QStringLiteral("COM1 (%1) could not be written to: the port is not open.").arg(pty.slavePath()));
+    QCOMPARE(pty.readAll(), QByteArray());
+}
+
+void TestSerialPort::writeAfterDeviceVanished()
+{
+    TempConfig config;
+    auto pty = std::make_unique<Pty>();
+    QVERIFY(pty->isValid());
+    const QString vanished = pty->slavePath();
+    config.mapPort(1, vanished);
+    const SettingsStore store;
+    SerialPort port(store);
+    port.setPortOpen(true);
+    port.output(kCommand);
+    QCOMPARE(pty->readAll(), kCommand);
+
+    pty->closeMaster();
+    const QString expected =
+        QStringLiteral("COM1 (%1) could not be written to: the device has gone away.").arg(vanished);
+    QCOMPARE(linkErrorOf([&] { port.output(kCommand); }), expected);
+    // The error does not linger into the next call, which fails afresh for the same reason.
+    QCOMPARE(linkErrorOf([&] { port.output(kCommand); }), expected);
+
+    // Closing the dead port and opening a live one brings the link back.
+    port.setPortOpen(false);
+    QVERIFY(!port.portOpen());
+    pty = std::make_unique<Pty>();
+    QVERIFY(pty->isValid());
+    config.mapPort(1, pty->slavePath());
+    port.setPortOpen(true);
+    port.output("V11\r\n");
+    QCOMPARE(pty->readAll(), QByteArray("V11\r\n"));
+}
+
+void TestSerialPort::fullDeviceTakesNothingMore()
+{
+    TempConfig config;
+    Pty pty;
+    QVERIFY(pty.isValid());
+    config.mapPort(1, pty.slavePath());
+    const SettingsStore store;
+    SerialPort port(store);
+    port.setPortOpen(true);
+
+    // Nobody reads the master: the line fills up and must be refused, not queued.
+    QByteArray accepted;
+    QString message;
+    for (int i = 0; i < 1000000 && message.isNull(); ++i) {
+        const QByteArray command = QStringLiteral("V%1\r\n").arg(i % 100, 2, 10, QLatin1Char('0')).toLatin1();
+        message = linkErrorOf([&] { port.output(command); });
+        if (message.isNull())
+            accepted += command;
+    }
+    QCOMPARE(message,
+             QStringLiteral("COM1 (%1) could not be written to: the device is not accepting data.")
+                 .arg(pty.slavePath()));
+    // Clearing what got stuck may have made room again; either way the answer is whole.
+    const QByteArray later("V__\r\n");
+    const QString again = linkErrorOf([&] { port.output(later); });
+    if (again.isNull())
+        accepted += later;
+    else
+        QCOMPARE(again, message);
+
+    // What comes out is what was accepted, in order; no refused byte follows,
+    // not even once the line drains and the port gets to write again.
+    const QByteArray drained = pty.readAll();
+    QVERIFY(!drained.isEmpty());
+    QVERIFY(drained.size() <= accepted.size());
+    QVERIFY(accepted.startsWith(drained));
+    QCOMPARE(drained.contains(later), again.isNull());
+
+    // With room again the next command goes alone: nothing of the refused one trails it.
+    port.output("V55\r\n");
+    QCOMPARE(pty.readAll(), QByteArray("V55\r\n"));
+}
+
+void TestSerialPort::commPortRange_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("0") << 0 << false;
+    QTest::newRow("1") << 1 << true;
+    QTest::newRow("255") << 255 << true;
+    QTest::newRow("256") << 256 << false;
+    QTest::newRow("-1") << -1 << false;
+}
+
+void TestSerialPort::commPortRange()
+{
+    QFETCH(int, number);
+    QFETCH(bool, accepted);
+    TempConfig config;
+    const SettingsStore store;
+    SerialPort port(store);
+    port.setCommPort(2);
+
+    const QString message = linkErrorOf([&] { port.setCommPort(number); });
+    if (accepted) {
+        QVERIFY2(message.isNull(), qPrintable(message));
+        QCOMPARE(port.commPort(), number);
+        QCOMPARE(port.portLabel(), QStringLiteral("COM%1 (%2)").arg(number).arg(store.portDevice(number)));
+    } else {
+        QCOMPARE(message, QStringLiteral("Port number %1 is not available; the ports are 1 to 255.").arg(number));
+        QCOMPARE(port.commPort(), 2);
+    }
+}
+
+void TestSerialPort::commPortFixedWhileOpen()
+{
+    TempConfig config;
+    Pty pty;
+    QVERIFY(pty.isValid());
+    config.mapPort(1, pty.slavePath());
+    const SettingsStore store;
+    SerialPort port(store);
+    port.setPortOpen(true);
+
+    const QString message = linkErrorOf([&] { port.setCommPort(2); });
+    QVERIFY(!message.isNull());
+    QVERIFY2(message.contains(QStringLiteral("COM1 (%1)").arg(pty.slavePath())), qPrintable(message));
+    QCOMPARE(port.commPort(), 1);
+    QVERIFY(port.portOpen());
+    port.output(kCommand);
+    QCOMPARE(pty.readAll(), kCommand);
+}
+
+void TestSerialPort::closeAndReopen()
+{
+    TempConfig config;
+    Pty first;
+    Pty second;
+    QVERIFY(first.isValid() && second.isValid());
+    config.mapPort(1, first.slavePath());
+    const SettingsStore store;
+    SerialPort port(store);
+
+    port.setPortOpen(false); // never opened: harmless
+    port.setPortOpen(true);
+    port.setPortOpen(true); // already open: stays open, same device
+    QVERIFY(port.portOpen());
+
+    // The label names the device that was opened, even if the map moves on meanwhile.
+    config.mapPort(1, second.slavePath());
+    QCOMPARE(port.deviceName(), first.slavePath());
+    QCOMPARE(port.portLabel(), QStringLiteral("COM1 (%1)").arg(first.slavePath()));
+    port.output("V01\r\n");
+    QCOMPARE(first.readAll(), QByteArray("V01\r\n"));
+
+    port.setPortOpen(false);
+    port.setPortOpen(false);
+    QVERIFY(!port.portOpen());
+
+    // Reopening resolves the device afresh.
+    port.setPortOpen(true);
+    QCOMPARE(port.deviceName(), second.slavePath());
+    port.output("V02\r\n");
+    QCOMPARE(second.readAll(), QByteArray("V02\r\n"));
+    QCOMPARE(first.readAll(), QByteArray());
+}
+
+void TestSerialPort::deviceMapping_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("mappedPort"); // "COMn=path" entries, or empty
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("COM1 default") << 1 << QString() << QStringLiteral("/dev/ttyS0");
+    QTest::newRow("COM2 default") << 2 << QString() << QStringLiteral("/dev/ttyS1");
+    QTest::newRow("COM255 default") << 255 << QString() << QStringLiteral("/dev/ttyS254");
+    QTest::newRow("COM2 mapped") << 2 << QStringLiteral("2=/dev/ttyUSB0") << QStringLiteral("/dev/ttyUSB0");
+    QTest::newRow("other port mapped") << 2 << QStringLiteral("1=/dev/ttyUSB0") << QStringLiteral("/dev/ttyS1");
+    QTest::newRow("empty mapping") << 1 << QStringLiteral("1=") << QStringLiteral("/dev/ttyS0");
+}
+
+void TestSerialPort::deviceMapping()
+{
+    QFETCH(int, number);
+    QFETCH(QString, mappedPort);
+    QFETCH(QString, expected);
+    TempConfig config;
+    if (!mappedPort.isEmpty()) {
+        const int eq = mappedPort.indexOf(QLatin1Char('='));
+        config.mapPort(mappedPort.left(eq).toInt(), mappedPort.mid(eq + 1));
+    }
+    const SettingsStore store;
+    SerialPort port(store);
+    port.setCommPort(number);
+
+    QCOMPARE(store.portDevice(number), expected);
+    QCOMPARE(port.deviceName(), expected);
+    QCOMPARE(port.portLabel(), QStringLiteral("COM%1 (%2)").arg(number).arg(expected));
+}
+
+QTEST_GUILESS_MAIN(TestSerialPort)
+#include "test_serial_port.moc"
