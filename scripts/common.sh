@@ -1,3 +1,3 @@
 # Shared by the scripts: what the build needs and where it goes.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build_packages=(cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-dejavu-core)
+build_packages=(cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-dejavu-core desktop-file-utils appstream dpkg-dev file)
