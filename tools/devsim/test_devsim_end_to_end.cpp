@@ -1,0 +1,393 @@
+// The real queltor-devsim binary, driven through its published links by a real
+// QSerialPort and by the panel's own port class.
+#include "channel/command.h"
+#include "link/serial_port.h"
+#include "link/settings_store.h"
+
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+const QString kStamp = QStringLiteral(R"(^\d\d:\d\d:\d\d\.\d\d\d )");
+
+// One run of the simulator with its output gathered line by line.
+class Devsim
+{
+public:
+    explicit Devsim(const QStringList &args)
+    {
+        m_process.setProgram(QStringLiteral(DEVSIM_BINARY));
+        m_process.setArguments(args);
+        m_process.start();
+    }
+
+    ~Devsim()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(2000);
+        }
+    }
+
+    // Waits until a line matches pattern (timestamp stripped); true when one did.
+    bool waitFor(const QString &pattern, int timeoutMs = 5000)
+    {
+        const QRegularExpression expression(pattern);
+        QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            for (; m_seen < m_lines.size(); ++m_seen) {
+                if (expression.match(m_lines[m_seen]).hasMatch()) {
+                    ++m_seen;
+                    return true;
+                }
+            }
+            if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
+                return false;
+            m_process.waitForReadyRead(50);
+            gather();
+        }
+    }
+
+    bool waitReady(int ports)
+    {
+        for (int i = 0; i < ports; ++i)
+            if (!waitFor(QStringLiteral(" ready at ")))
+                return false;
+        return true;
+    }
+
+    // Sends the signal and waits for the end; the exit code, or -1.
+    int stop(int signal = SIGTERM)
+    {
+        ::kill(pid_t(m_process.processId()), signal);
+        return waitForExit();
+    }
+
+    int waitForExit(int timeoutMs = 5000)
+    {
+        if (!m_process.waitForFinished(timeoutMs) || m_process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        gather();
+        return m_process.exitCode();
+    }
+
+    // Every line with its time stamp removed; fails the test if one lacks it.
+    QStringList lines()
+    {
+        gather();
+        return m_lines;
+    }
+
+    QString errorOutput() { return QString::fromLocal8Bit(m_process.readAllStandardError()); }
+
+private:
+    void gather()
+    {
+        m_buffer += m_process.readAllStandardOutput();
+        int end = 0;
+        while ((end = m_buffer.indexOf('\n')) >= 0) {
+            QString line = QString::fromUtf8(m_buffer.left(end));
+            m_buffer.remove(0, end + 1);
+            line.remove(QRegularExpression(kStamp));
+            m_lines << line;
+        }
+    }
+
+    QProcess m_process;
+    QByteArray m_buffer;
+    QStringList m_lines;
+    int m_seen = 0;
+};
+
+QStringList withPrefix(const QStringList &lines, const QString &prefix)
+{
+    QStringList picked;
+    for (const QString &line : lines)
+        if (line.startsWith(prefix))
+            picked << line;
+    return picked;
+}
+
+bool openAt(QSerialPort &port, const QString &path, qint32 baud = 9600,
+            QSerialPort::DataBits bits = QSerialPort::Data8, QSerialPort::Parity parity = QSerialPort::NoParity,
+            QSerialPort::StopBits stops = QSerialPort::OneStop)
+{
+    port.setPortName(path);
+    port.setBaudRate(baud);
+    port.setDataBits(bits);
+    port.setParity(parity);
+    port.setStopBits(stops);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    return port.open(QIODevice::WriteOnly);
+}
+
+// Hands the bytes to the system at once, as the panel does.
+bool send(QSerialPort &port, const QByteArray &bytes)
+{
+    return port.write(bytes) == bytes.size() && port.flush() && port.bytesToWrite() == 0;
+}
+
+} // namespace
+
+class TestDevsimEndToEnd : public QObject
+{
+    Q_OBJECT
+private slots:
+    void commandsAndGarbageArePrintedAndCounted();
+    void panelPortPassesTheCheckAndQuitAfterEnds();
+    void wrongLineSettingsAreReported_data();
+    void wrongLineSettingsAreReported();
+    void settingsChangedWhileOpenAreReported();
+    void partialLineAtStopCounts();
+    void linksVanishOnSignals_data();
+    void linksVanishOnSignals();
+    void staleLinkIsReplacedAndFoldersMade();
+    void fileInTheWayIsLeftAlone();
+    void helpAndBadArguments();
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+};
+
+void TestDevsimEndToEnd::commandsAndGarbageArePrintedAndCounted()
+{
+    const QString com1 = path("cg/COM1");
+    const QString com2 = path("cg/COM2");
+    Devsim sim({"--port", "COM1=" + com1, "--port", "COM2=" + com2});
+    QVERIFY(sim.waitReady(2));
+    QVERIFY(QFileInfo(com1).isSymLink());
+    const QString pty1 = QFileInfo(com1).symLinkTarget();
+    QVERIFY(pty1.startsWith("/dev/pts/"));
+
+    QSerialPort port1;
+    QVERIFY2(openAt(port1, com1), qPrintable(port1.errorString()));
+    QVERIFY(sim.waitFor("^COM1 opened at 9600 baud, 1 stop bit: ok$"));
+    QVERIFY(send(port1, "V07\r\n"));
+    QVERIFY(sim.waitFor("^COM1 channel 07$"));
+    QVERIFY(send(port1, "V42\r\nV7\r\n"));
+    QVERIFY(send(port1, QByteArray("\x01\n", 2)));
+    QVERIFY(sim.waitFor(R"(^COM1 error: "\\x01\\n" is not a channel command$)"));
+
+    QSerialPort port2;
+    QVERIFY(openAt(port2, com2));
+    QVERIFY(send(port2, "V99\r\n"));
+    QVERIFY(sim.waitFor("^COM2 channel 99$"));
+    port2.close();
+    QVERIFY(sim.waitFor("^COM2 closed$"));
+
+    QVERIFY(send(port1, "V1"));
+    port1.close();
+    QVERIFY(sim.waitFor(R"(^COM1 error: "V1" was left unfinished when the port closed$)"));
+    QVERIFY(sim.waitFor("^COM1 closed$"));
+
+    QCOMPARE(sim.stop(), 1); // errors were received
+    const QStringList lines = sim.lines();
+    for (const QString &line : lines)
+        QVERIFY2(line.startsWith("COM") || line.startsWith("summary "), qPrintable(line));
+    QCOMPARE(withPrefix(lines, "COM1 ").value(0),
+             "COM1 ready at " + com1 + " (" + pty1 + ")");
+    const QStringList com1Lines = withPrefix(lines, "COM1 ").mid(1);
+    QCOMPARE(com1Lines, QStringList({"COM1 opened at 9600 baud, 1 stop bit: ok", "COM1 channel 07", "COM1 channel 42",
+                                     R"(COM1 error: "V7\r\n" is not a channel command)",
+                                     R"(COM1 error: "\x01\n" is not a channel command)",
+                                     R"(COM1 error: "V1" was left unfinished when the port closed)",
+                                     "COM1 closed"}));
+    QCOMPARE(withPrefix(lines, "summary "),
+             QStringList({"summary COM1: 2 commands, 3 errors, 0 settings mismatches",
+                          "summary COM2: 1 command, 0 errors, 0 settings mismatches",
+                          "summary total: 3 commands, 3 errors, 0 settings mismatches"}));
+    QVERIFY(!QFileInfo::exists(com1) && !QFileInfo(com1).isSymLink());
+    QVERIFY(!QFileInfo(com2).isSymLink());
+}
+
+void TestDevsimEndToEnd::panelPortPassesTheCheckAndQuitAfterEnds()
+{
+    const QString com1 = path("panel/COM1");
+    Devsim sim({"--port", "COM1=" + com1, "--quit-after", "2"});
+    QVERIFY(sim.waitReady(1));
+
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+    {
+        QSettings file(home.filePath("QUELTOR/QUELTOR.conf"), QSettings::IniFormat);
+        file.setValue("Ports/COM1", com1);
+    }
+    queltor::SettingsStore store;
+    queltor::SerialPort port(store);
+    port.setCommPort(1);
+    port.setPortOpen(true);
+    QVERIFY(sim.waitFor("^COM1 opened at 9600 baud, 1 stop bit: ok$"));
+    port.output(queltor::channelCommand(7));
+    port.output(queltor::channelCommand(0));
+    QCOMPARE(sim.waitForExit(), 0);
+    QCOMPARE(sim.lines().mid(2), QStringList({"COM1 channel 07", "COM1 channel 00",
+                                              "summary COM1: 2 commands, 0 errors, 0 settings mismatches",
+                                              "summary total: 2 commands, 0 errors, 0 settings mismatches"}));
+    QVERIFY(!QFileInfo(com1).isSymLink());
+}
+
+void TestDevsimEndToEnd::wrongLineSettingsAreReported_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<int>("stops");
+    QTest::addColumn<QString>("described");
+
+    QTest::newRow("19200") << 19200 << int(QSerialPort::Data8) << int(QSerialPort::NoParity)
+                           << int(QSerialPort::OneStop) << "19200 baud, 1 stop bit";
+    QTest::newRow("odd") << 9600 << int(QSerialPort::Data8) << int(QSerialPort::OddParity)
+                         << int(QSerialPort::OneStop) << "9600 baud, odd parity, 1 stop bit";
+    QTest::newRow("space") << 9600 << int(QSerialPort::Data8) << int(QSerialPort::SpaceParity)
+                           << int(QSerialPort::OneStop) << "9600 baud, space parity, 1 stop bit";
+    QTest::newRow("two stop bits") << 9600 << int(QSerialPort::Data8) << int(QSerialPort::NoParity)
+                                   << int(QSerialPort::TwoStop) << "9600 baud, 2 stop bits";
+}
+
+void TestDevsimEndToEnd::wrongLineSettingsAreReported()
+{
+    QFETCH(int, baud);
+    QFETCH(int, bits);
+    QFETCH(int, parity);
+    QFETCH(int, stops);
+    QFETCH(QString, described);
+
+    const QString com1 = path("wrong/COM1");
+    Devsim sim({"--port", "COM1=" + com1});
+    QVERIFY(sim.waitReady(1));
+    QSerialPort port;
+    QVERIFY(openAt(port, com1, baud, QSerialPort::DataBits(bits), QSerialPort::Parity(parity),
+                   QSerialPort::StopBits(stops)));
+    QVERIFY(sim.waitFor(QStringLiteral("^COM1 opened at %1: mismatch, the device expects 9600 8N1$").arg(described)));
+    // Bytes still arrive: the mismatch is the finding, not a reason to drop them.
+    QVERIFY(send(port, "V05\r\n"));
+    QVERIFY(sim.waitFor("^COM1 channel 05$"));
+    QCOMPARE(sim.stop(), 1);
+    QVERIFY(sim.lines().contains("summary COM1: 1 command, 0 errors, 1 settings mismatch"));
+}
+
+void TestDevsimEndToEnd::settingsChangedWhileOpenAreReported()
+{
+    const QString com1 = path("change/COM1");
+    Devsim sim({"--port", "COM1=" + com1});
+    QVERIFY(sim.waitReady(1));
+    QSerialPort port;
+    QVERIFY(openAt(port, com1));
+    QVERIFY(sim.waitFor("^COM1 opened at 9600 baud, 1 stop bit: ok$"));
+    QVERIFY(port.setBaudRate(4800));
+    QVERIFY(send(port, "V01\r\n"));
+    QVERIFY(sim.waitFor("^COM1 channel 01$"));
+    QVERIFY(sim.waitFor("^COM1 line settings now 4800 baud, 1 stop bit: mismatch, the device expects 9600 8N1$"));
+    QVERIFY(port.setBaudRate(9600));
+    QVERIFY(send(port, "V02\r\n"));
+    QVERIFY(sim.waitFor("^COM1 channel 02$"));
+    QVERIFY(sim.waitFor("^COM1 line settings now 9600 baud, 1 stop bit: ok$"));
+    port.close();
+    // The settings the closer restores on its way out are nobody's to blame.
+    QVERIFY(sim.waitFor("^COM1 closed$"));
+    QCOMPARE(sim.stop(), 1);
+    const QStringList lines = sim.lines();
+    QCOMPARE(lines.filter("settings").size(), 4);
+    QVERIFY(lines.contains("summary COM1: 2 commands, 0 errors, 1 settings mismatch"));
+}
+
+void TestDevsimEndToEnd::partialLineAtStopCounts()
+{
+    const QString com1 = path("stop/COM1");
+    Devsim sim({"--port", "COM1=" + com1});
+    QVERIFY(sim.waitReady(1));
+    QSerialPort port;
+    QVERIFY(openAt(port, com1));
+    QVERIFY(send(port, "V03\r\nV0"));
+    QVERIFY(sim.waitFor("^COM1 channel 03$"));
+    QCOMPARE(sim.stop(SIGINT), 1);
+    QVERIFY(sim.lines().contains(R"(COM1 error: "V0" was left unfinished when the simulator stopped)"));
+    QVERIFY(sim.lines().contains("summary COM1: 1 command, 1 error, 0 settings mismatches"));
+}
+
+void TestDevsimEndToEnd::linksVanishOnSignals_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+void TestDevsimEndToEnd::linksVanishOnSignals()
+{
+    QFETCH(int, signal);
+    const QString com1 = path(QStringLiteral("sig%1/COM1").arg(signal));
+    const QString com2 = path(QStringLiteral("sig%1/COM2").arg(signal));
+    Devsim sim({"--port", "COM1=" + com1, "--port", "COM2=" + com2});
+    QVERIFY(sim.waitReady(2));
+    QVERIFY(QFileInfo(com1).isSymLink() && QFileInfo(com2).isSymLink());
+    QCOMPARE(sim.stop(signal), 0); // nothing received, nothing wrong
+    QVERIFY(!QFileInfo(com1).isSymLink());
+    QVERIFY(!QFileInfo(com2).isSymLink());
+    QVERIFY(sim.lines().contains("summary total: 0 commands, 0 errors, 0 settings mismatches"));
+}
+
+void TestDevsimEndToEnd::staleLinkIsReplacedAndFoldersMade()
+{
+    const QString com1 = path("stale/deeper/COM1");
+    QVERIFY(QDir().mkpath(path("stale/deeper")));
+    QVERIFY(QFile::link("/dev/pts/nonexistent", com1));
+    Devsim sim({"--port", "COM1=" + com1, "--port", "COM2=" + path("fresh/a/b/COM2")});
+    QVERIFY2(sim.waitReady(2), qPrintable(sim.errorOutput()));
+    QVERIFY(QFileInfo(com1).symLinkTarget().startsWith("/dev/pts/"));
+    QVERIFY(QFileInfo(com1).exists());
+    QVERIFY(QFileInfo(path("fresh/a/b/COM2")).exists());
+    QCOMPARE(sim.stop(), 0);
+    QVERIFY(!QFileInfo(com1).isSymLink());
+}
+
+void TestDevsimEndToEnd::fileInTheWayIsLeftAlone()
+{
+    const QString taken = path("taken/COM2");
+    QVERIFY(QDir().mkpath(path("taken")));
+    {
+        QFile file(taken);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("keep me");
+    }
+    const QString com1 = path("taken/COM1");
+    Devsim sim({"--port", "COM1=" + com1, "--port", "COM2=" + taken});
+    QCOMPARE(sim.waitForExit(), 2);
+    QVERIFY(sim.errorOutput().contains("is not a symbolic link"));
+    QFile file(taken);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("keep me"));
+    // The link already made for COM1 does not outlive the failed start.
+    QVERIFY(!QFileInfo(com1).isSymLink());
+}
+
+void TestDevsimEndToEnd::helpAndBadArguments()
+{
+    {
+        Devsim sim({"--help"});
+        QCOMPARE(sim.waitForExit(), 0);
+        const QStringList lines = sim.lines();
+        QVERIFY(!lines.isEmpty() && lines.first().startsWith("Usage: queltor-devsim --port COMn=PATH"));
+        QVERIFY(lines.join('\n').contains("--quit-after N"));
+    }
+    {
+        Devsim sim({"--port", "COM1=" + path("bad/COM1"), "--quit-after", "x"});
+        QCOMPARE(sim.waitForExit(), 2);
+        QVERIFY(sim.errorOutput().contains("--quit-after needs a count"));
+        QVERIFY(!QFileInfo(path("bad/COM1")).isSymLink());
+    }
+}
+
+QTEST_GUILESS_MAIN(TestDevsimEndToEnd)
+#include "test_devsim_end_to_end.moc"
