@@ -247,6 +247,8 @@ void Simulator::loop()
     // Stopped from outside: whatever already arrived still counts.
     for (Port &port : m_ports) {
         readPort(port);
+        if (port.closeDue)
+            finishClose(port);
         if (const std::optional<Record> rest = port.parser.finish(Record::Kind::UnfinishedAtStop))
             report(port, *rest);
     }
