@@ -1,3 +1,5 @@
 # Shared by the scripts: what the build needs and where it goes.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_packages=(cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-dejavu-core desktop-file-utils appstream dpkg-dev file)
+# The demo and the gui tests drive the real window on a virtual X server.
+build_packages+=(xvfb xauth xdotool x11-utils imagemagick)
