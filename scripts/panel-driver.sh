@@ -40,6 +40,9 @@ process_ended() {
   esac
 }
 
+# xdotool, never waiting for ever: --sync and searches give up after 10 s.
+xdo() { timeout 10 xdotool "$@"; }
+
 # ------------------------------------------------------------------ waiting
 
 # wait_until SECONDS COMMAND...: true as soon as COMMAND succeeds.
@@ -97,6 +100,20 @@ commands_at_least() { [ "$(device_command_count)" -ge "$1" ]; }
 # wait_for_commands COUNT [SECONDS]: until the device has received COUNT commands in all.
 wait_for_commands() { wait_until "${2:-5}" commands_at_least "$1"; }
 
+# wait_for_quiet SECONDS [LIMIT]: until no command has arrived for SECONDS;
+# false if the line is still busy after LIMIT seconds.
+wait_for_quiet() {
+  local quiet=$1 limit=${2:-10} start=$SECONDS count last
+  last=$(device_command_count)
+  while :; do
+    sleep "$quiet"
+    count=$(device_command_count)
+    [ "$count" != "$last" ] || return 0
+    last=$count
+    ((SECONDS - start < limit)) || return 1
+  done
+}
+
 # Stops the device; its summary is the end of its log.
 stop_device() { stop_pid "$DEVICE_PID"; }
 
@@ -129,10 +146,10 @@ start_panel() {
 }
 
 # Visible top-level windows titled exactly QUELTOR: the main window and its message boxes.
-queltor_windows() { xdotool search --onlyvisible --name '^QUELTOR$' 2>/dev/null || true; }
+queltor_windows() { xdo search --onlyvisible --name '^QUELTOR$' 2>/dev/null || true; }
 
-window_width() { xdotool getwindowgeometry --shell "$1" 2>/dev/null | sed -n 's/^WIDTH=//p'; }
-window_height() { xdotool getwindowgeometry --shell "$1" 2>/dev/null | sed -n 's/^HEIGHT=//p'; }
+window_width() { xdo getwindowgeometry --shell "$1" 2>/dev/null | sed -n 's/^WIDTH=//p'; }
+window_height() { xdo getwindowgeometry --shell "$1" 2>/dev/null | sed -n 's/^HEIGHT=//p'; }
 
 # The main window is the one as wide as the client area: 9195 twips.
 find_main_window() {
@@ -215,7 +232,7 @@ control_centre() {
 click_control() {
   local x y
   read -r x y < <(control_centre "$1")
-  xdotool mousemove --window "$PANEL_WINDOW" "$x" "$y" click 1
+  xdo mousemove --window "$PANEL_WINDOW" "$x" "$y" click 1
   sleep 0.1
 }
 
@@ -223,16 +240,25 @@ click_channel() { click_control "cmdCH($1)"; }
 
 # press KEY...: keys to the panel, one after another, as a person types them.
 press() {
-  xdotool windowfocus --sync "$PANEL_WINDOW" 2>/dev/null || true
-  xdotool key --delay 60 "$@"
+  xdo windowfocus --sync "$PANEL_WINDOW" 2>/dev/null || true
+  xdo key --delay 60 "$@"
+  sleep 0.2
+}
+
+# press_in WINDOW KEY...: keys to another window, such as a message box.
+press_in() {
+  local window=$1
+  shift
+  xdo windowfocus --sync "$window" 2>/dev/null || true
+  xdo key --delay 60 "$@"
   sleep 0.2
 }
 
 # type_into NAME TEXT: replaces the text of an edit field.
 type_into() {
   click_control "$1"
-  xdotool key ctrl+a
-  xdotool type --delay 40 "$2"
+  xdo key ctrl+a
+  xdo type --delay 40 "$2"
   sleep 0.1
 }
 
@@ -241,7 +267,7 @@ step_list() {
   local keys=() i
   click_control "$1"
   for ((i = 0; i < $3; i++)); do keys+=("$2"); done
-  [ ${#keys[@]} -eq 0 ] || xdotool key --delay 30 "${keys[@]}"
+  [ ${#keys[@]} -eq 0 ] || xdo key --delay 30 "${keys[@]}"
   sleep 0.1
 }
 

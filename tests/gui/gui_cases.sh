@@ -1,0 +1,219 @@
+#!/usr/bin/env bash
+# End-to-end cases in a real X window: the real queltor binary on its own Xvfb,
+# COM1 and COM2 mapped to the simulated device, driven from outside with the
+# mouse and the keyboard as a person would. The mouse and keyboard helpers are
+# in scripts/panel-driver.sh, shared with the demo.
+#
+# Usage: gui_cases.sh CASE PANEL_BINARY DEVSIM_BINARY WORK_DIR
+# On failure WORK_DIR keeps failure.png, the device's log and the panel's log.
+set -euo pipefail
+
+case_name=$1
+panel=$2
+devsim=$3
+work=$4
+source "$(cd "$(dirname "$0")/../.." && pwd)/scripts/panel-driver.sh"
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# CI installs these; a machine without them must not pass by skipping.
+for tool in Xvfb xdotool import ps timeout; do
+  command -v "$tool" >/dev/null ||
+    fail "$tool is missing: install xvfb, xdotool, x11-utils and imagemagick (scripts/setup-deps does)"
+done
+
+rm -rf "$work"
+mkdir -p "$work"
+
+on_exit() {
+  local status=$?
+  if [ "$status" -ne 0 ]; then
+    if [ -n "${XVFB_PID:-}" ]; then
+      screenshot "$work/failure.png" && echo "screenshot: $work/failure.png" >&2
+    fi
+    echo "--- what the device printed" >&2
+    cat "$work/device.log" >&2 2>/dev/null || true
+    echo "--- what the panel printed" >&2
+    cat "$work/panel.log" >&2 2>/dev/null || true
+  fi
+  stop_started
+  exit "$status"
+}
+trap on_exit EXIT
+trap 'fail "stopped from outside: the case ran out of time"' TERM INT
+
+# ------------------------------------------------------------ case helpers
+
+# start_session [KEY=VALUE...]: X server, device, settings (extra keys go to
+# group Settings) and panel.
+start_session() {
+  start_xserver "$work/x"
+  start_device "$devsim" "$work/ports" "$work/device.log"
+  write_panel_settings "$work/config" "$@"
+  start_panel "$panel" "$work/config" "$work/panel.log"
+}
+
+# wait_ready BANK_INDEX: the window is up and COM1 was opened right.
+wait_ready() {
+  wait_for_panel "$1"
+  wait_until 10 device_has ' COM1 opened at 9600 baud, 1 stop bit: ok$' ||
+    fail "the panel did not open COM1 at 9600 baud"
+}
+
+# expect_commands "COM1 07" ...: exactly these commands so far, and no garbage.
+expect_commands() {
+  local want got
+  want=$(printf '%s\n' "$@")
+  got=$(device_commands)
+  [ "$got" = "$want" ] || fail "the device received [$(echo $got)], expected [$(echo $want)]"
+  [ -z "$(device_errors)" ] || fail "the device received malformed bytes: $(device_errors)"
+}
+
+window_shows_bank() { [ "$(window_height "$PANEL_WINDOW")" = "$(expected_window_height "$1")" ]; }
+
+choose_bank() {
+  choose_channel_count $((($1 + 1) * 10))
+  wait_until 5 window_shows_bank "$1" ||
+    fail "after choosing $((($1 + 1) * 10)) channels the window is $(window_height "$PANEL_WINDOW") px high, expected $(expected_window_height "$1")"
+}
+
+# scan_cycle FIRST LAST COUNT: the channels a scan from FIRST to LAST selects, as "COM1 nn" lines.
+scan_cycle() {
+  local first=$1 last=$2 count=$3 i
+  for ((i = 0; i < count; i++)); do
+    printf 'COM1 %02d\n' $((first + i % (last - first + 1)))
+  done
+}
+
+# Milliseconds between the first and the last command, over the gaps between them.
+mean_gap_ms() {
+  sed -nE 's/^([0-9]+):([0-9]+):([0-9.]+) COM[0-9]+ channel .*/\1 \2 \3/p' "$DEVICE_LOG" | tail -n "$1" |
+    awk '{ t = ($1 * 3600 + $2 * 60 + $3) * 1000; if (NR == 1) first = t; last = t }
+         END { if (NR > 1) printf "%d\n", (last - first) / (NR - 1); else print 0 }'
+}
+
+ended_with_status() {
+  local status=0
+  wait_until 10 process_ended "$PANEL_PID" || fail "the panel still runs 10 s after File > Exit"
+  wait "$PANEL_PID" || status=$?
+  [ "$status" -eq "$1" ] || fail "the panel ended with status $status, expected $1"
+}
+
+# ------------------------------------------------------------------ cases
+
+# Each click puts exactly its command on the wire, on the port chosen.
+case_clicks() {
+  start_session ChNum=9 # 100 channels
+  wait_ready 9
+  local ch
+  for ch in 0 9 10 55 99 42 42; do click_channel "$ch"; done
+  wait_for_commands 7 || true
+
+  choose_port 2
+  wait_until 5 device_has ' COM2 opened at 9600 baud, 1 stop bit: ok$' ||
+    fail "Set > Serial Port > com2 did not open COM2 at 9600 baud"
+  device_has ' COM1 closed$' || fail "COM1 was not closed when COM2 was chosen"
+  click_channel 5
+  wait_for_commands 8 || true
+  sleep 0.3
+  expect_commands "COM1 00" "COM1 09" "COM1 10" "COM1 55" "COM1 99" "COM1 42" "COM1 42" "COM2 05"
+  grep -q '^ComPort=2$' "$work/config/QUELTOR/QUELTOR.conf" || fail "the port choice was not saved"
+}
+
+# A bank change reshapes the window; a click where a hidden button would be sends nothing.
+case_bank_change() {
+  start_session ChNum=9
+  wait_ready 9
+  click_channel 95
+  wait_for_commands 1 || true
+
+  choose_bank 0 # 10 channels: rows 1 to 9 hidden
+  click_channel 15 # inside the window, on the frame below the last row
+  click_channel 95 # beyond the window now
+  click_channel 5
+  wait_for_commands 2 || true
+
+  choose_bank 5 # 60 channels: rows up to 5 back
+  click_channel 65
+  click_channel 55
+  wait_for_commands 3 || true
+  sleep 0.3
+  expect_commands "COM1 95" "COM1 05" "COM1 55"
+  grep -q '^ChNum=5$' "$work/config/QUELTOR/QUELTOR.conf" || fail "the channel count was not saved"
+}
+
+# Auto: start 3, end 5, 0.2 s a channel; it cycles until Stop Scan and not after.
+case_auto_scan() {
+  start_session # 20 channels
+  wait_ready 1
+  click_control optAuto
+  step_list cboStart Down 3
+  step_list cboEnd Up 14
+  type_into txtTerm 0.2
+  click_control cmdAuto # Start Scan
+  wait_for_commands 7 10 || fail "the scan sent $(device_command_count) commands in 10 s, expected 7"
+  click_channel 10 # the channel buttons are disabled while scanning
+  click_control cmdAuto # Stop Scan
+  wait_for_quiet 1 5 || fail "the scan went on after Stop Scan" # five terms without a command
+  local count
+  count=$(device_command_count)
+
+  mapfile -t expected < <(scan_cycle 3 5 "$count")
+  expect_commands "${expected[@]}"
+  local gap
+  gap=$(mean_gap_ms "$count")
+  [ "$gap" -ge 150 ] && [ "$gap" -le 400 ] || fail "the scan stepped every $gap ms on average, expected about 200"
+}
+
+# File > Exit, even in the middle of a scan: status 0, the port closed, nothing after.
+case_file_exit() {
+  start_session
+  wait_ready 1
+  click_channel 7
+  wait_for_commands 1 || true
+  click_control optAuto
+  type_into txtTerm 0.2
+  click_control cmdAuto # scan 0 to 19
+  wait_for_commands 3 10 || fail "the scan did not start"
+  choose_exit
+  ended_with_status 0
+  wait_until 5 device_has ' COM1 closed$' || fail "COM1 was not closed"
+  wait_for_quiet 1 5 || fail "commands went on arriving after the panel ended"
+  local count
+  count=$(device_command_count)
+  [ "$(grep -E '^[0-9:.]+ COM1 ' "$DEVICE_LOG" | tail -n1 | cut -d' ' -f3-)" = "closed" ] ||
+    fail "something reached COM1 after it was closed"
+
+  mapfile -t expected < <(scan_cycle 0 19 $((count - 1)))
+  expect_commands "COM1 07" "${expected[@]}"
+}
+
+# COM1 leads nowhere: the message box comes first, then the window, which works on with COM2.
+case_missing_port() {
+  start_xserver "$work/x"
+  start_device "$devsim" "$work/ports" "$work/device.log"
+  DEVICE_COM1=$work/absent/COM1 write_panel_settings "$work/config"
+  start_panel "$panel" "$work/config" "$work/panel.log"
+
+  wait_until 20 find_message_box >/dev/null || fail "no message box titled QUELTOR appeared"
+  local box
+  box=$(find_message_box)
+  ! find_main_window >/dev/null || fail "the main window showed before the message box was answered"
+  press_in "$box" Return
+  wait_for_panel 1
+  process_ended "$PANEL_PID" && fail "the panel ended after the message box"
+
+  choose_port 2
+  wait_until 5 device_has ' COM2 opened at 9600 baud, 1 stop bit: ok$' ||
+    fail "Set > Serial Port > com2 did not open COM2"
+  click_channel 3
+  wait_for_commands 1 || true
+  sleep 0.3
+  expect_commands "COM2 03"
+}
+
+"case_$case_name"
+echo "PASS: $case_name"
