@@ -237,6 +237,10 @@ void TestMainWindow::initialStateIsManual()
     QCOMPARE(panel.child<QLineEdit>(QStringLiteral("txtTerm"))->text(), QStringLiteral("1"));
     QVERIFY(!panel.child<QTimer>(QStringLiteral("tmrScan"))->isActive());
     QCOMPARE(panel.button(37)->geometry().topLeft(), QPoint(6240 / 15, 1260 / 15));
+    for (const char *name : {"optAuto", "optMan"}) {
+        const auto *option = panel.child<QRadioButton>(QString::fromLatin1(name));
+        QVERIFY2(option->width() >= option->sizeHint().width(), name); // the caption is never cut
+    }
 
     const QStringList menuBar{QStringLiteral("&File"), QStringLiteral("&Set"), QStringLiteral("&Help")};
     QStringList titles;

@@ -4,6 +4,7 @@
 #include "link/settings_store.h"
 
 #include <QFile>
+#include <QDeadlineTimer>
 #include <QFileInfo>
 
 #ifdef Q_OS_UNIX
@@ -17,6 +18,8 @@ namespace queltor {
 namespace {
 
 constexpr qint32 kBaudRate = 9600;
+// Five bytes take 5.2 ms at 9600 baud; ten times that is a device that has stopped.
+constexpr int kFinishCommandMs = 50;
 
 // The system's "Not a directory" reads as part of our sentence: "...: not a directory."
 QString asClause(QString text)
@@ -151,6 +154,14 @@ void SerialPort::output(const QByteArray &bytes)
 
     const qint64 queued = m_port.write(bytes);
     m_port.flush();
+    // A command the system took only part of is finished rather than cut: half a
+    // command would spoil the device's next line too, and clearing below would
+    // also discard commands the system had already taken.
+    const QDeadlineTimer finish(kFinishCommandMs);
+    while (queued == bytes.size() && m_port.bytesToWrite() > 0 && m_port.error() == QSerialPort::NoError
+           && !finish.hasExpired()) {
+        m_port.waitForBytesWritten(static_cast<int>(finish.remainingTime()));
+    }
     if (queued == bytes.size() && m_port.bytesToWrite() == 0
         && m_port.error() == QSerialPort::NoError) {
         return;

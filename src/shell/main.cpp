@@ -8,6 +8,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("QUELTOR"));
     QApplication::setOrganizationName(QStringLiteral("QUELTOR"));
     QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.queltor.queltor"));
 
     queltor::frmMain window;
     window.Form_Load();

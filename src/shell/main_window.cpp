@@ -151,6 +151,8 @@ void frmMain::buildControls()
     optMan->setChecked(true);
     for (QRadioButton *option : {optAuto, optMan}) {
         option->setAutoFillBackground(true);
+        // Never narrower than its caption, whatever the platform's font.
+        option->resize(qMax(option->width(), option->sizeHint().width()), option->height());
         option->raise();
     }
 
