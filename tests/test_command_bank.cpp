@@ -30,6 +30,7 @@ private slots:
     void scanStepsAndWrapsWithCurrentTexts();
     void termBecomesInterval_data();
     void termBecomesInterval();
+    void ticksKeepToTheGridFromStart();
 };
 
 void TestCommandBank::commandIsFiveBytes_data()
@@ -272,6 +273,28 @@ void TestCommandBank::termBecomesInterval()
     QFETCH(QString, term);
     QFETCH(int, ms);
     QCOMPARE(Scan::intervalFor(term).value_or(-1), ms);
+}
+
+void TestCommandBank::ticksKeepToTheGridFromStart()
+{
+    constexpr std::int64_t ms = 1'000'000;
+    ScanSchedule schedule;
+    const std::int64_t t0 = 5'000 * ms;
+    schedule.start(t0, 100);
+    // On time: a whole term to the next tick.
+    QCOMPARE(schedule.msUntilNextTick(t0 + 100 * ms), 100);
+    // Late by 30 ms: the next tick still falls on the grid, not 100 ms after this one.
+    QCOMPARE(schedule.msUntilNextTick(t0 + 230 * ms), 70);
+    // Sub-millisecond lateness is rounded, and never accumulates.
+    QCOMPARE(schedule.msUntilNextTick(t0 + 300 * ms + ms / 3), 100);
+    QCOMPARE(schedule.msUntilNextTick(t0 + 400 * ms + 2 * ms / 3), 99);
+    // Late by more than a whole term (tick 5 due at 500 ms, handled at 730 ms):
+    // the missed slot is skipped and the grid resumes at 800 ms.
+    QCOMPARE(schedule.msUntilNextTick(t0 + 730 * ms), 70);
+    QCOMPARE(schedule.msUntilNextTick(t0 + 800 * ms), 100);
+    // Starting again starts a new grid.
+    schedule.start(t0 + 1'000'000 * ms, 20);
+    QCOMPARE(schedule.msUntilNextTick(t0 + 1'000'021 * ms), 19);
 }
 
 QTEST_APPLESS_MAIN(TestCommandBank)

@@ -3,6 +3,8 @@
 #include "channel/command.h"
 #include "channel/numbers.h"
 
+#include <algorithm>
+
 namespace queltor {
 
 void Scan::chooseManual()
@@ -56,6 +58,26 @@ std::optional<int> Scan::intervalFor(const QString &termText)
     if (!ms)
         return std::nullopt;
     return static_cast<int>(*ms);
+}
+
+void ScanSchedule::start(std::int64_t nowNs, int intervalMs)
+{
+    m_startNs = nowNs;
+    m_intervalNs = std::max<std::int64_t>(intervalMs, 1) * 1'000'000;
+    m_ticks = 0;
+}
+
+int ScanSchedule::msUntilNextTick(std::int64_t nowNs)
+{
+    ++m_ticks;
+    std::int64_t due = m_startNs + (m_ticks + 1) * m_intervalNs;
+    if (due <= nowNs) {
+        m_ticks = (nowNs - m_startNs) / m_intervalNs;
+        due = m_startNs + (m_ticks + 1) * m_intervalNs;
+    }
+    // Rounded to the nearest millisecond: each wait is reckoned from the grid,
+    // so these half-milliseconds never add up.
+    return static_cast<int>((due - nowNs + 500'000) / 1'000'000);
 }
 
 } // namespace queltor

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 
 namespace queltor {
@@ -58,6 +59,23 @@ private:
     bool m_timerEnabled = false;
     int m_intervalMs = 0;
     double m_next = 0;
+};
+
+// When the scan's ticks fall due: on a fixed grid counted from Start Scan, so a
+// late tick never pushes the later ones back. A tick late by a whole term or
+// more rejoins the grid at its next slot instead of sending the missed channels
+// in a burst.
+class ScanSchedule
+{
+public:
+    void start(std::int64_t nowNs, int intervalMs);
+    // Called as a tick is handled at nowNs: milliseconds until the next one is due.
+    int msUntilNextTick(std::int64_t nowNs);
+
+private:
+    std::int64_t m_startNs = 0;
+    std::int64_t m_intervalNs = 1;
+    std::int64_t m_ticks = 0;
 };
 
 } // namespace queltor

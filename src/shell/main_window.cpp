@@ -162,6 +162,9 @@ void frmMain::buildControls()
     tmrScan = new QTimer(this);
     tmrScan->setObjectName(QStringLiteral("tmrScan"));
     tmrScan->setTimerType(Qt::PreciseTimer);
+    // Re-armed by every tick against the scan's own grid (see tmrScan_Timer).
+    tmrScan->setSingleShot(true);
+    m_clock.start();
 
     connect(cmdAuto, &QPushButton::clicked, this, [this] { handle([this] { cmdAuto_Click(); }); });
     connect(optAuto, &QRadioButton::clicked, this, [this] { handle([this] { optAuto_Click(); }); });
@@ -340,8 +343,10 @@ void frmMain::cmdAuto_Click()
         }
         // A Qt timer with interval 0 would fire on every pass of the event loop;
         // here 0 means armed but silent until Stop Scan.
-        if (m_scan.intervalMs() > 0)
+        if (m_scan.intervalMs() > 0) {
+            m_schedule.start(m_clock.nsecsElapsed(), m_scan.intervalMs());
             tmrScan->start(m_scan.intervalMs());
+        }
     } else {
         m_scan.stop();
         tmrScan->stop();
@@ -351,6 +356,9 @@ void frmMain::cmdAuto_Click()
 
 void frmMain::tmrScan_Timer()
 {
+    // Qt's own repeating timer restarts from "now" after a late tick, so one
+    // stall would shift every later tick; the grid keeps the scan on time.
+    tmrScan->start(m_schedule.msUntilNextTick(m_clock.nsecsElapsed()));
     try {
         const std::optional<int> channel = m_scan.channelForTick();
         if (!channel)

@@ -4,6 +4,7 @@
 #include "link/serial_port.h"
 #include "link/settings_store.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -78,6 +79,8 @@ private:
     SettingsStore m_store;
     SerialPort comScan{m_store};
     Scan m_scan;
+    ScanSchedule m_schedule;
+    QElapsedTimer m_clock;
     int ChCount = 0;
     int m_nominalHeightTwips = 0;
     QStringList m_failures;
