@@ -16,6 +16,20 @@
 
 namespace reliability {
 
+// AddressSanitizer holds freed memory in quarantine and keeps shadow pages, so
+// resident size says nothing about the program's own growth in such a build.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentSizeMeaningful = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kResidentSizeMeaningful = false;
+#else
+constexpr bool kResidentSizeMeaningful = true;
+#endif
+#else
+constexpr bool kResidentSizeMeaningful = true;
+#endif
+
 // Resident set size of this process in bytes, from /proc/self/statm.
 inline long long residentBytes()
 {

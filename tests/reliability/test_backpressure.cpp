@@ -14,10 +14,7 @@ using namespace queltor;
 
 namespace {
 
-QByteArray command(int ch)
-{
-    return QStringLiteral("V%1\r\n").arg(ch, 2, 10, QLatin1Char('0')).toLatin1();
-}
+QByteArray command(int ch) { return QStringLiteral("V%1\r\n").arg(ch, 2, 10, QLatin1Char('0')).toLatin1(); }
 
 // Everything the master holds, until it has been quiet for quietMs.
 QByteArray drain(Pty &pty, int quietMs)
@@ -110,8 +107,9 @@ void TestBackpressure::stalledDeviceFailsTheWriteAndQueuesNothing()
 
     const MessageCatcher::Box box = panel.messages.boxes().first();
     QCOMPARE(box.title, QStringLiteral("QUELTOR"));
-    QCOMPARE(box.text, QStringLiteral("COM1 (%1) could not be written to: the device is not accepting data.")
-                           .arg(panel.com1.slavePath()));
+    QCOMPARE(box.text,
+             QStringLiteral("COM1 (%1) could not be written to: the device is not accepting data.")
+                 .arg(panel.com1.slavePath()));
     QCOMPARE(panel.startStop()->text(), QStringLiteral("Start Scan"));
     QVERIFY(!panel.timer()->isActive());
     QVERIFY(!panel.window->scan().started());
@@ -136,14 +134,14 @@ void TestBackpressure::stalledDeviceFailsTheWriteAndQueuesNothing()
     qInfo("%d commands accepted (%lld bytes) in %lld ms before the write failed; longest event-loop stall "
           "%lld ms, %lld ms of it the panel's own, over %d heartbeats; resident growth %+lld KB until the "
           "failure, %+lld KB with the message box",
-          accepted, static_cast<long long>(wire.size()), fillMs, heartbeat.longestGapMs(),
-          heartbeat.longestOwnGapMs(), heartbeat.ticks(), (stalledPeak - before) / 1024,
-          (heartbeat.peakResident() - before) / 1024);
+          accepted, static_cast<long long>(wire.size()), fillMs, heartbeat.longestGapMs(), heartbeat.longestOwnGapMs(),
+          heartbeat.ticks(), (stalledPeak - before) / 1024, (heartbeat.peakResident() - before) / 1024);
     QVERIFY2(heartbeat.longestOwnGapMs() <= 100, qPrintable(QString::number(heartbeat.longestOwnGapMs())));
     QVERIFY(heartbeat.ticks() > 0);
     // What the system held is all there is: the refused command is not kept for later.
     QCOMPARE(drain(panel.com1, 300), QByteArray());
-    QVERIFY2(stalledPeak - before < 256 * 1024, qPrintable(QString::number(stalledPeak - before)));
+    if (reliability::kResidentSizeMeaningful)
+        QVERIFY2(stalledPeak - before < 256 * 1024, qPrintable(QString::number(stalledPeak - before)));
 
     // The device reads again: the next scan starts clean, nothing of the refused command ahead of it.
     panel.startScan(QStringLiteral("0.001"));
