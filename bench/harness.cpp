@@ -33,15 +33,9 @@ std::int64_t clockNs(clockid_t clock)
 
 } // namespace
 
-std::int64_t wallNs()
-{
-    return clockNs(CLOCK_MONOTONIC);
-}
+std::int64_t wallNs() { return clockNs(CLOCK_MONOTONIC); }
 
-std::int64_t cpuNs()
-{
-    return clockNs(CLOCK_PROCESS_CPUTIME_ID);
-}
+std::int64_t cpuNs() { return clockNs(CLOCK_PROCESS_CPUTIME_ID); }
 
 Pty::Pty()
 {

@@ -26,20 +26,11 @@ QJsonObject row(const QString &figure, const QString &measured, const QString &f
                        {QStringLiteral("goal"), goal},     {QStringLiteral("met"), met}};
 }
 
-QString yesNo(bool met)
-{
-    return met ? QStringLiteral("yes") : QStringLiteral("NO");
-}
+QString yesNo(bool met) { return met ? QStringLiteral("yes") : QStringLiteral("NO"); }
 
-QString micros(double us)
-{
-    return QStringLiteral("%1 µs").arg(us, 0, 'f', us < 100 ? 1 : 0);
-}
+QString micros(double us) { return QStringLiteral("%1 µs").arg(us, 0, 'f', us < 100 ? 1 : 0); }
 
-QString ratioText(double r)
-{
-    return QStringLiteral("%1x").arg(r, 0, 'f', 2);
-}
+QString ratioText(double r) { return QStringLiteral("%1x").arg(r, 0, 'f', 2); }
 
 } // namespace queltor::bench
 

@@ -226,10 +226,7 @@ Timing analyse(const Ticks &ticks, double termSeconds, int expectedTicks, int ch
     return t;
 }
 
-QString ms(double us)
-{
-    return QStringLiteral("%1 ms").arg(us / 1000.0, 0, 'f', 3);
-}
+QString ms(double us) { return QStringLiteral("%1 ms").arg(us / 1000.0, 0, 'f', 3); }
 
 } // namespace
 

@@ -50,10 +50,7 @@ std::string unescape(const std::string &text)
     return bytes;
 }
 
-std::string shown(const std::string &bytes)
-{
-    return "\"" + escapeBytes(bytes) + "\"";
-}
+std::string shown(const std::string &bytes) { return "\"" + escapeBytes(bytes) + "\""; }
 
 void checkRecord(const Record &record, bool last, Record::Kind ending)
 {

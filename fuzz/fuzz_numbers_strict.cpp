@@ -17,10 +17,7 @@ using namespace queltor::fuzz;
 
 namespace {
 
-bool isDigit(QChar c)
-{
-    return c >= u'0' && c <= u'9';
-}
+bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 
 void checkAccepted(const QString &text, double value, const std::uint8_t *data, std::size_t size)
 {

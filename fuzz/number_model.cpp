@@ -27,25 +27,13 @@ enum class State {
     Dead,
 };
 
-bool isDecimal(char16_t c)
-{
-    return c >= u'0' && c <= u'9';
-}
+bool isDecimal(char16_t c) { return c >= u'0' && c <= u'9'; }
 
-bool isHex(char16_t c)
-{
-    return isDecimal(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-}
+bool isHex(char16_t c) { return isDecimal(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'); }
 
-bool isOctal(char16_t c)
-{
-    return c >= u'0' && c <= u'7';
-}
+bool isOctal(char16_t c) { return c >= u'0' && c <= u'7'; }
 
-bool isExponentMark(char16_t c)
-{
-    return c == u'e' || c == u'E' || c == u'd' || c == u'D';
-}
+bool isExponentMark(char16_t c) { return c == u'e' || c == u'E' || c == u'd' || c == u'D'; }
 
 State step(State state, char16_t c)
 {
@@ -129,15 +117,9 @@ std::string octalAsHex(const std::string &octal)
 
 } // namespace
 
-bool isInnerBlank(char16_t c)
-{
-    return c == u' ' || c == u'\t' || c == u'\n';
-}
+bool isInnerBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n'; }
 
-bool isSurroundingBlank(char16_t c)
-{
-    return isInnerBlank(c) || c == u'\r';
-}
+bool isSurroundingBlank(char16_t c) { return isInnerBlank(c) || c == u'\r'; }
 
 qsizetype numberPrefixLength(QStringView text)
 {

@@ -200,11 +200,21 @@ void TestCommandBank::scanRefusesBadRangeAndTermWithoutChanging_data()
     QTest::addColumn<QString>("end");
     QTest::addColumn<QString>("term");
     QTest::addColumn<Scan::StartOutcome>("outcome");
-    QTest::newRow("end below start") << "7" << "6" << "1" << Scan::StartOutcome::EndBelowStart;
-    QTest::newRow("end below start wins over bad term") << "7" << "6" << "-5" << Scan::StartOutcome::EndBelowStart;
-    QTest::newRow("negative term") << "0" << "9" << "-1" << Scan::StartOutcome::TermOutOfRange;
-    QTest::newRow("just over 65.535 s") << "0" << "9" << "65.5355" << Scan::StartOutcome::TermOutOfRange;
-    QTest::newRow("too large to read") << "0" << "9" << "1e309" << Scan::StartOutcome::TermOutOfRange;
+    QTest::newRow("end below start") << "7"
+                                     << "6"
+                                     << "1" << Scan::StartOutcome::EndBelowStart;
+    QTest::newRow("end below start wins over bad term") << "7"
+                                                        << "6"
+                                                        << "-5" << Scan::StartOutcome::EndBelowStart;
+    QTest::newRow("negative term") << "0"
+                                   << "9"
+                                   << "-1" << Scan::StartOutcome::TermOutOfRange;
+    QTest::newRow("just over 65.535 s") << "0"
+                                        << "9"
+                                        << "65.5355" << Scan::StartOutcome::TermOutOfRange;
+    QTest::newRow("too large to read") << "0"
+                                       << "9"
+                                       << "1e309" << Scan::StartOutcome::TermOutOfRange;
 }
 
 void TestCommandBank::scanRefusesBadRangeAndTermWithoutChanging()

@@ -197,8 +197,9 @@ void TestMainWindow::bankIsSavedBeforeListsChange()
     panel.start();
     auto *start = panel.child<QComboBox>(QStringLiteral("cboStart"));
     QString savedWhenListsCleared;
-    QObject::connect(start->model(), &QAbstractItemModel::rowsAboutToBeRemoved, panel.window.get(),
-                     [&] { savedWhenListsCleared = panel.config.value(QStringLiteral("Settings"), QStringLiteral("ChNum")); });
+    QObject::connect(start->model(), &QAbstractItemModel::rowsAboutToBeRemoved, panel.window.get(), [&] {
+        savedWhenListsCleared = panel.config.value(QStringLiteral("Settings"), QStringLiteral("ChNum"));
+    });
     panel.choose(QStringLiteral("mnuChNum(6)"));
     QCOMPARE(savedWhenListsCleared, QStringLiteral("6"));
 }
@@ -218,7 +219,8 @@ void TestMainWindow::windowIsFixedAndCentredVertically()
         const QRect screen = window.screen()->geometry();
         const int outer = window.frameGeometry().height();
         QVERIFY2(qAbs(window.frameGeometry().top() - (screen.top() + (screen.height() - outer) / 2)) <= 1,
-                 qPrintable(QStringLiteral("top %1 outer %2 screen %3").arg(window.y()).arg(outer).arg(screen.height())));
+                 qPrintable(
+                     QStringLiteral("top %1 outer %2 screen %3").arg(window.y()).arg(outer).arg(screen.height())));
         QCOMPARE(window.x(), left);
     }
 }
@@ -303,7 +305,8 @@ void TestMainWindow::writeToClosedPortIsReportedAndSurvived()
     panel.config.mapPort(1, panel.config.path() + QStringLiteral("/no-such-device"));
     panel.start();
     QCOMPARE(panel.messages.count(), 1);
-    QVERIFY2(panel.messages.lastText().contains(QStringLiteral("could not be opened")), qPrintable(panel.messages.lastText()));
+    QVERIFY2(panel.messages.lastText().contains(QStringLiteral("could not be opened")),
+             qPrintable(panel.messages.lastText()));
     QVERIFY(panel.window->isVisible());
     QVERIFY(!panel.window->port().portOpen());
 

@@ -15,15 +15,12 @@ namespace {
 const double inf = std::numeric_limits<double>::infinity();
 
 // Exact comparison: a reading that is one ulp off is wrong, not "close enough".
-bool same(double actual, double expected)
-{
-    return actual == expected || (std::isnan(actual) && std::isnan(expected));
-}
+bool same(double actual, double expected) { return actual == expected || (std::isnan(actual) && std::isnan(expected)); }
 
 QByteArray describe(double actual, double expected)
 {
     return QByteArray("actual ") + QByteArray::number(actual, 'g', 17) + " expected "
-           + QByteArray::number(expected, 'g', 17);
+        + QByteArray::number(expected, 'g', 17);
 }
 
 QString repeated(const QString &piece, int times)
@@ -133,8 +130,7 @@ void TestNumbers::numericValue_data()
     QTest::newRow("point then exponent, no digits") << ".e5" << 0.0;
     QTest::newRow("underflow") << "1e-400" << 0.0;
     QTest::newRow("smallest subnormal") << "4.9e-324" << std::numeric_limits<double>::denorm_min();
-    QTest::newRow("largest double") << "1.7976931348623157e308"
-                                    << std::numeric_limits<double>::max();
+    QTest::newRow("largest double") << "1.7976931348623157e308" << std::numeric_limits<double>::max();
 
     QTest::newRow("hex prefix without digits") << "&H" << 0.0;
     QTest::newRow("hex FF") << "&HFF" << 255.0;
@@ -153,8 +149,7 @@ void TestNumbers::numericValue_data()
     // 2^53 + 1 is a tie and goes to the even 2^53 ...
     QTest::newRow("hex tie to even") << "&H20000000000001" << 9007199254740992.0;
     // ... but a nonzero digit far below breaks the tie upwards.
-    QTest::newRow("hex tie broken by low digit")
-        << "&H2000000000000100000001" << std::ldexp(9007199254740994.0, 32);
+    QTest::newRow("hex tie broken by low digit") << "&H2000000000000100000001" << std::ldexp(9007199254740994.0, 32);
     QTest::newRow("hex with many leading zeros") << "&H" + repeated("0", 40) + "1F" << 31.0;
     QTest::newRow("hex 2^1000 - 1") << "&H" + repeated("F", 250) << std::ldexp(1.0, 1000);
     QTest::newRow("hex too large") << "&H" + repeated("F", 300) << inf;
@@ -185,7 +180,9 @@ void TestNumbers::numericValue_data()
     QTest::newRow("NUL stops") << "1" + QString(QChar(0)) + "2" << 1.0;
     QTest::newRow("vertical tab") << "\v1" << 0.0;
     QTest::newRow("form feed") << "\f1" << 0.0;
-    QTest::newRow("escape stops") << "4\x1b" "5" << 4.0;
+    QTest::newRow("escape stops") << "4\x1b"
+                                     "5"
+                                  << 4.0;
 }
 
 void TestNumbers::numericValue()
@@ -203,8 +200,7 @@ void TestNumbers::numericValue_longTexts_data()
 
     QTest::newRow("10,000 digits overflow") << "1" + repeated("0", 9999) << inf;
     QTest::newRow("10,000 digits scaled down") << repeated("1", 10000) + "e-9999" << 10.0 / 9.0;
-    QTest::newRow("10,000 fraction digits scaled up")
-        << "0." + repeated("0", 9999) + "1e10000" << 1.0;
+    QTest::newRow("10,000 fraction digits scaled up") << "0." + repeated("0", 9999) + "1e10000" << 1.0;
     QTest::newRow("10,000 blank-separated digits") << repeated("3 ", 10000) + "d-9999" << 10.0 / 3.0;
     QTest::newRow("10,000 leading zeros") << repeated("0", 10000) + "42" << 42.0;
     QTest::newRow("10,000 exponent digits") << "1e-" + repeated("0", 10000) + "5" << 1e-5;
@@ -355,8 +351,7 @@ void TestNumbers::roundHalfEven_data()
     // Adding 0.5 and flooring gets these two wrong.
     QTest::newRow("just below a half") << 0.49999999999999994 << lo << hi << true << 0LL;
     QTest::newRow("2^52 + 1") << 4503599627370497.0 << lo << hi << true << 4503599627370497LL;
-    QTest::newRow("largest double below 2^63")
-        << 9223372036854774784.0 << lo << hi << true << 9223372036854774784LL;
+    QTest::newRow("largest double below 2^63") << 9223372036854774784.0 << lo << hi << true << 9223372036854774784LL;
     QTest::newRow("-2^63") << -9223372036854775808.0 << lo << hi << true << LLONG_MIN;
     QTest::newRow("2^63 does not fit") << 9223372036854775808.0 << lo << hi << false << 0LL;
     QTest::newRow("huge") << 1e300 << lo << hi << false << 0LL;

@@ -96,7 +96,8 @@ void TestPortAbout::missingPortIsSavedMarkedAndReported()
     QVERIFY(!panel.action(QStringLiteral("mnuCom1"))->isChecked());
     QVERIFY(!panel.window->port().portOpen());
     QCOMPARE(panel.messages.count(), 1);
-    QCOMPARE(panel.messages.lastText(), QStringLiteral("COM2 (%1) could not be opened: the device does not exist.").arg(missing));
+    QCOMPARE(panel.messages.lastText(),
+             QStringLiteral("COM2 (%1) could not be opened: the device does not exist.").arg(missing));
 
     // The next selection reports its failed write, and the panel lives on.
     panel.click(5);
@@ -161,7 +162,8 @@ void TestPortAbout::aboutClosesWithEnterEscAndOk()
     panel.start();
     for (int key : {int(Qt::Key_Return), int(Qt::Key_Escape), 0}) {
         frmAbout *shown = nullptr;
-        whileAboutIsOpen(panel, [&](frmAbout *about) { shown = about; }, key);
+        whileAboutIsOpen(
+            panel, [&](frmAbout *about) { shown = about; }, key);
         QVERIFY(shown);
         // Closed and destroyed: the next Help > About builds a new one.
         QVERIFY(!QApplication::activeModalWidget());

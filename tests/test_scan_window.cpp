@@ -59,8 +59,8 @@ public:
         QCOMPARE(window->scan().timerEnabled(), s.timerOn);
         // The lists and the term box, apart from the frame around them.
         auto *frame = child<QGroupBox>(QStringLiteral("fraAuto"));
-        for (QWidget *input : {static_cast<QWidget *>(startList()), static_cast<QWidget *>(endList()),
-                               static_cast<QWidget *>(term())})
+        for (QWidget *input :
+             {static_cast<QWidget *>(startList()), static_cast<QWidget *>(endList()), static_cast<QWidget *>(term())})
             QCOMPARE(input->isEnabledTo(frame), s.settings);
         QCOMPARE(child<QMenu>(QStringLiteral("mnuChannel"))->menuAction()->isEnabled(), s.settings);
         QCOMPARE(child<QMenu>(QStringLiteral("mnuComm"))->menuAction()->isEnabled(), s.settings);

@@ -65,8 +65,7 @@ void TestSerialPort::bytesArriveExactly_data()
     QTest::addColumn<QList<QByteArray>>("writes");
 
     QTest::newRow("one command") << QList<QByteArray>{kCommand};
-    QTest::newRow("commands in a row")
-        << QList<QByteArray>{"V00\r\n", "V42\r\n", "V99\r\n", "V07\r\n"};
+    QTest::newRow("commands in a row") << QList<QByteArray>{"V00\r\n", "V42\r\n", "V99\r\n", "V07\r\n"};
     // A cooked line would turn LF into CR LF or swallow control bytes.
     QTest::newRow("bare line feeds") << QList<QByteArray>{"\n", "V1\n\n", "\r"};
     QByteArray every(256, '\0');
@@ -135,12 +134,10 @@ void TestSerialPort::openFailures_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("missing device") << QStringLiteral("missing")
-                                    << QStringLiteral("the device does not exist");
-    QTest::newRow("missing directory") << QStringLiteral("missing-dir")
-                                       << QStringLiteral("the device does not exist");
-    QTest::newRow("path through a plain file") << QStringLiteral("under-file")
-                                               << QStringLiteral("the device does not exist");
+    QTest::newRow("missing device") << QStringLiteral("missing") << QStringLiteral("the device does not exist");
+    QTest::newRow("missing directory") << QStringLiteral("missing-dir") << QStringLiteral("the device does not exist");
+    QTest::newRow("path through a plain file")
+        << QStringLiteral("under-file") << QStringLiteral("the device does not exist");
     QTest::newRow("plain file") << QStringLiteral("file") << QStringLiteral("it is not a serial port");
 }
 
@@ -205,9 +202,9 @@ void TestSerialPort::portInUse()
 
     SerialPort port(store);
     port.setCommPort(2);
-    QCOMPARE(linkErrorOf([&] { port.setPortOpen(true); }),
-             QStringLiteral("COM2 (%1) could not be opened: the port is in use by another program.")
-                 .arg(pty.slavePath()));
+    QCOMPARE(
+        linkErrorOf([&] { port.setPortOpen(true); }),
+        QStringLiteral("COM2 (%1) could not be opened: the port is in use by another program.").arg(pty.slavePath()));
     QVERIFY(!port.portOpen());
 
     // Free again once the other lets go.
@@ -231,8 +228,8 @@ void TestSerialPort::noPermission()
     SerialPort port(store);
 
     const QString message = linkErrorOf([&] { port.setPortOpen(true); });
-    QVERIFY2(message.startsWith(QStringLiteral("COM1 (%1) could not be opened: you have no permission")
-                                    .arg(pty.slavePath())),
+    QVERIFY2(message.startsWith(
+                 QStringLiteral("COM1 (%1) could not be opened: you have no permission").arg(pty.slavePath())),
              qPrintable(message));
     QVERIFY2(message.contains(QLatin1String("dialout")), qPrintable(message));
 }
@@ -306,9 +303,9 @@ void TestSerialPort::fullDeviceTakesNothingMore()
         if (message.isNull())
             accepted += command;
     }
-    QCOMPARE(message,
-             QStringLiteral("COM1 (%1) could not be written to: the device is not accepting data.")
-                 .arg(pty.slavePath()));
+    QCOMPARE(
+        message,
+        QStringLiteral("COM1 (%1) could not be written to: the device is not accepting data.").arg(pty.slavePath()));
     // Clearing what got stuck may have made room again; either way the answer is whole.
     const QByteArray later("V__\r\n");
     const QString again = linkErrorOf([&] { port.output(later); });

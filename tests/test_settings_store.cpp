@@ -155,9 +155,10 @@ void TestSettingsStore::writeFailureNamesTheFile()
         store.write(SettingsStore::kChNum, QStringLiteral("4"));
         QFAIL("write went through with nowhere to write");
     } catch (const LinkError &e) {
-        QCOMPARE(e.message(), QStringLiteral("The setting ChNum could not be saved to %1: "
-                                             "the file cannot be written.")
-                                  .arg(config.fileName()));
+        QCOMPARE(e.message(),
+                 QStringLiteral("The setting ChNum could not be saved to %1: "
+                                "the file cannot be written.")
+                     .arg(config.fileName()));
         QCOMPARE(QString::fromUtf8(e.what()), e.message());
     }
 

@@ -115,7 +115,8 @@ void TestStartup::badStoredTextFallsBackToDefault()
     const MessageCatcher::Box box = panel.messages.boxes().first();
     QCOMPARE(box.title, QStringLiteral("QUELTOR"));
     QCOMPARE(box.icon, QMessageBox::Information);
-    QVERIFY2(box.text.contains(key) && box.text.contains(QLatin1Char('"') + text + QLatin1Char('"')), qPrintable(box.text));
+    QVERIFY2(box.text.contains(key) && box.text.contains(QLatin1Char('"') + text + QLatin1Char('"')),
+             qPrintable(box.text));
 
     // The default stands in for the bad key, and start-up went on to the end.
     QVERIFY(panel.window->isVisible());
@@ -134,9 +135,12 @@ void TestStartup::odd16BitNumbersFollowTheArithmetic_data()
     QTest::addColumn<QString>("comPort");
     QTest::addColumn<int>("count");
     QTest::addColumn<int>("port");
-    QTest::newRow("blanks around") << " 4 " << "\t2 " << 50 << 2;
-    QTest::newRow("fractions round") << "0.5" << "1.5" << 10 << 2;
-    QTest::newRow("exponent and hex") << "9E0" << "&H2" << 100 << 2;
+    QTest::newRow("blanks around") << " 4 "
+                                   << "\t2 " << 50 << 2;
+    QTest::newRow("fractions round") << "0.5"
+                                     << "1.5" << 10 << 2;
+    QTest::newRow("exponent and hex") << "9E0"
+                                      << "&H2" << 100 << 2;
 }
 
 void TestStartup::odd16BitNumbersFollowTheArithmetic()
@@ -183,7 +187,8 @@ void TestStartup::portHeldByAnotherOpenIsReported()
     QVERIFY(other.open(QIODevice::ReadWrite));
     panel.start();
     QCOMPARE(panel.messages.count(), 1);
-    QVERIFY2(panel.messages.lastText().startsWith(QStringLiteral("COM1 (%1) could not be opened").arg(panel.com1.slavePath())),
+    QVERIFY2(panel.messages.lastText().startsWith(
+                 QStringLiteral("COM1 (%1) could not be opened").arg(panel.com1.slavePath())),
              qPrintable(panel.messages.lastText()));
     QVERIFY2(panel.messages.lastText().contains(QStringLiteral("in use")), qPrintable(panel.messages.lastText()));
     QVERIFY(panel.window->isVisible());
@@ -206,7 +211,8 @@ void TestStartup::unsavableChoiceStillTakesEffect()
     panel.choose(QStringLiteral("mnuChNum(2)"));
     QCOMPARE(panel.messages.count(), 1);
     QVERIFY2(panel.messages.lastText().contains(QStringLiteral("ChNum")), qPrintable(panel.messages.lastText()));
-    QVERIFY2(panel.messages.lastText().contains(QStringLiteral("could not be saved")), qPrintable(panel.messages.lastText()));
+    QVERIFY2(panel.messages.lastText().contains(QStringLiteral("could not be saved")),
+             qPrintable(panel.messages.lastText()));
     QCOMPARE(panel.window->channelCount(), 30);
     QVERIFY(!panel.button(29)->isHidden());
     QVERIFY(panel.action(QStringLiteral("mnuChNum(2)"))->isChecked());

@@ -51,33 +51,30 @@ void TestPortPermission::initTestCase()
 
     // The build tree may sit where nobody cannot reach (/root in CI).
     QVERIFY(m_scratch.isValid());
-    QVERIFY(QFile::setPermissions(m_scratch.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                                        | QFile::ReadOther | QFile::ExeOther));
+    QVERIFY(QFile::setPermissions(m_scratch.path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                      | QFile::ExeOther));
     m_helper = m_scratch.filePath(QStringLiteral("queltor_open_port"));
     QVERIFY(QFile::copy(QStringLiteral(QUELTOR_OPEN_PORT), m_helper));
-    QVERIFY(QFile::setPermissions(m_helper, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther
-                                                | QFile::ExeOther));
+    QVERIFY(QFile::setPermissions(m_helper, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
 }
 
 void TestPortPermission::message_data()
 {
-    QTest::addColumn<QString>("device");     // "pty", "held" (open in another program), "missing"
+    QTest::addColumn<QString>("device"); // "pty", "held" (open in another program), "missing"
     QTest::addColumn<bool>("inDialout");
     QTest::addColumn<bool>("sent");
-    QTest::addColumn<QStringList>("says");    // %1 is the device path
+    QTest::addColumn<QStringList>("says"); // %1 is the device path
     QTest::addColumn<QStringList>("neverSays");
 
     const QString opened = QStringLiteral("COM1 (%1) could not be opened: ");
     const QStringList advice{QStringLiteral("dialout"), QStringLiteral("sudo usermod -aG dialout $USER")};
 
-    QTest::newRow("outside dialout") << "pty" << false << false
-                                     << (QStringList{opened} + advice)
-                                     << QStringList{};
+    QTest::newRow("outside dialout") << "pty" << false << false << (QStringList{opened} + advice) << QStringList{};
     QTest::newRow("in dialout") << "pty" << true << true << QStringList{} << QStringList{};
     // Allowed, but the port is busy: group advice would send the user the wrong way.
-    QTest::newRow("in dialout, port busy") << "held" << true << false
-                                           << QStringList{opened, QStringLiteral("in use by another program")}
-                                           << advice;
+    QTest::newRow("in dialout, port busy")
+        << "held" << true << false << QStringList{opened, QStringLiteral("in use by another program")} << advice;
     QTest::newRow("missing device") << "missing" << false << false
                                     << QStringList{opened, QStringLiteral("does not exist")} << advice;
 }
@@ -105,11 +102,11 @@ void TestPortPermission::message()
     if (device == QLatin1String("held"))
         QVERIFY2(holder.open(QIODevice::WriteOnly), qPrintable(holder.errorString()));
 
-    const QString groups = inDialout ? QStringLiteral("--groups=%1").arg(m_dialout)
-                                     : QStringLiteral("--clear-groups");
+    const QString groups = inDialout ? QStringLiteral("--groups=%1").arg(m_dialout) : QStringLiteral("--clear-groups");
     QProcess helper;
-    helper.start(m_setpriv, {QStringLiteral("--reuid=%1").arg(m_nobody),
-                             QStringLiteral("--regid=%1").arg(m_nobodyGroup), groups, m_helper, path});
+    helper.start(m_setpriv,
+                 {QStringLiteral("--reuid=%1").arg(m_nobody), QStringLiteral("--regid=%1").arg(m_nobodyGroup), groups,
+                  m_helper, path});
     QVERIFY2(helper.waitForFinished(20000), "the helper did not finish");
     const QString output = QString::fromLocal8Bit(helper.readAllStandardOutput()).trimmed();
     const QString errors = QString::fromLocal8Bit(helper.readAllStandardError());

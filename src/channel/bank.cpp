@@ -5,10 +5,7 @@
 
 namespace queltor::bank {
 
-QString buttonCaption(int button)
-{
-    return QStringLiteral("CH ") + channelDisplayText(button);
-}
+QString buttonCaption(int button) { return QStringLiteral("CH ") + channelDisplayText(button); }
 
 QStringList listItems(int index)
 {

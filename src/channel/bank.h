@@ -9,7 +9,7 @@
 // channel buttons sit. All lengths are in twips.
 namespace queltor::bank {
 
-constexpr int kIndexCount = 10;   // menu entries 10, 20, ... 100
+constexpr int kIndexCount = 10; // menu entries 10, 20, ... 100
 constexpr int kButtonCount = 100;
 constexpr int kButtonsPerRow = 10;
 

@@ -8,10 +8,7 @@ namespace queltor {
 constexpr int kFirstChannel = 0;
 constexpr int kLastChannel = 99;
 
-constexpr bool isChannel(long long channel)
-{
-    return channel >= kFirstChannel && channel <= kLastChannel;
-}
+constexpr bool isChannel(long long channel) { return channel >= kFirstChannel && channel <= kLastChannel; }
 
 // The five bytes that put the device on a channel: 'V', two digits, CR, LF.
 // The channel must satisfy isChannel().

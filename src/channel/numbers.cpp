@@ -11,10 +11,7 @@ namespace queltor {
 
 namespace {
 
-bool isDigit(char16_t c)
-{
-    return c >= u'0' && c <= u'9';
-}
+bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 int hexDigitValue(char16_t c)
 {
@@ -33,7 +30,9 @@ class Cursor
 {
 public:
     Cursor(QStringView text, qsizetype pos, bool skipBlanks)
-        : m_text(text), m_pos(pos), m_skipBlanks(skipBlanks)
+        : m_text(text)
+        , m_pos(pos)
+        , m_skipBlanks(skipBlanks)
     {
         skip();
     }
@@ -117,8 +116,7 @@ Scan scanRadix(Cursor &cursor, int bitsPerDigit)
 // Converts cleaned decimal digits with the C library's locale-free reader.
 // from_chars leaves the value alone when it is out of range, so the order of
 // magnitude decides between infinity and zero there.
-double convertDecimal(const std::string &intDigits, const std::string &fracDigits,
-                      long long exponent, bool negative)
+double convertDecimal(const std::string &intDigits, const std::string &fracDigits, long long exponent, bool negative)
 {
     std::string buffer;
     buffer.reserve(intDigits.size() + fracDigits.size() + 24);
@@ -235,10 +233,7 @@ QString decimalText(long long value)
     return QString::number(value);
 }
 
-double numericValue(QStringView text)
-{
-    return scanNumber(text, 0, true).value;
-}
+double numericValue(QStringView text) { return scanNumber(text, 0, true).value; }
 
 std::optional<double> strictNumber(QStringView text)
 {

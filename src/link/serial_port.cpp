@@ -3,8 +3,8 @@
 #include "link/link_error.h"
 #include "link/settings_store.h"
 
-#include <QFile>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 
 #ifdef Q_OS_UNIX
@@ -37,8 +37,8 @@ bool lineSettingsInForce(int fd)
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0)
         return false;
-    return ::cfgetospeed(&tio) == B9600 && (tio.c_cflag & CSIZE) == CS8
-        && !(tio.c_cflag & PARENB) && !(tio.c_cflag & CSTOPB);
+    return ::cfgetospeed(&tio) == B9600 && (tio.c_cflag & CSIZE) == CS8 && !(tio.c_cflag & PARENB)
+        && !(tio.c_cflag & CSTOPB);
 }
 #endif
 
@@ -64,9 +64,8 @@ void SerialPort::setCommPort(int port)
                             .arg(kHighestPort));
     }
     if (m_port.isOpen()) {
-        throw LinkError(QStringLiteral("The port cannot be changed to COM%1 while %2 is open.")
-                            .arg(port)
-                            .arg(portLabel()));
+        throw LinkError(
+            QStringLiteral("The port cannot be changed to COM%1 while %2 is open.").arg(port).arg(portLabel()));
     }
     m_commPort = port;
 }
@@ -162,8 +161,7 @@ void SerialPort::output(const QByteArray &bytes)
            && !finish.hasExpired()) {
         m_port.waitForBytesWritten(static_cast<int>(finish.remainingTime()));
     }
-    if (queued == bytes.size() && m_port.bytesToWrite() == 0
-        && m_port.error() == QSerialPort::NoError) {
+    if (queued == bytes.size() && m_port.bytesToWrite() == 0 && m_port.error() == QSerialPort::NoError) {
         return;
     }
 
@@ -183,19 +181,10 @@ void SerialPort::output(const QByteArray &bytes)
     fail(QStringLiteral("could not be written to: %1.").arg(reason));
 }
 
-QString SerialPort::deviceName() const
-{
-    return m_port.isOpen() ? m_device : m_store.portDevice(m_commPort);
-}
+QString SerialPort::deviceName() const { return m_port.isOpen() ? m_device : m_store.portDevice(m_commPort); }
 
-QString SerialPort::portLabel() const
-{
-    return QStringLiteral("COM%1 (%2)").arg(m_commPort).arg(deviceName());
-}
+QString SerialPort::portLabel() const { return QStringLiteral("COM%1 (%2)").arg(m_commPort).arg(deviceName()); }
 
-void SerialPort::fail(const QString &what) const
-{
-    throw LinkError(portLabel() + QLatin1Char(' ') + what);
-}
+void SerialPort::fail(const QString &what) const { throw LinkError(portLabel() + QLatin1Char(' ') + what); }
 
 } // namespace queltor

@@ -12,10 +12,7 @@ namespace {
 const QString kOrganization = QStringLiteral("QUELTOR");
 const QString kApplication = QStringLiteral("QUELTOR");
 
-QString settingsKey(const QString &key)
-{
-    return QStringLiteral("Settings/") + key;
-}
+QString settingsKey(const QString &key) { return QStringLiteral("Settings/") + key; }
 
 } // namespace
 
@@ -61,8 +58,7 @@ void SettingsStore::write(const QString &key, const QString &text)
 
 QString SettingsStore::portDevice(int port) const
 {
-    const QString mapped =
-        m_settings.value(QStringLiteral("Ports/COM%1").arg(port)).toString().trimmed();
+    const QString mapped = m_settings.value(QStringLiteral("Ports/COM%1").arg(port)).toString().trimmed();
     return mapped.isEmpty() ? defaultPortDevice(port) : mapped;
 }
 

@@ -49,10 +49,7 @@ frmAbout::frmAbout(QWidget *parent)
     connect(ok, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
 }
 
-void frmAbout::cmdOK_Click()
-{
-    accept();
-}
+void frmAbout::cmdOK_Click() { accept(); }
 
 void frmAbout::paintEvent(QPaintEvent *event)
 {

@@ -25,10 +25,7 @@
 #include <QTimer>
 
 // The icon lives in a static library, whose resources the linker would drop unasked.
-static void loadResources()
-{
-    Q_INIT_RESOURCE(resources);
-}
+static void loadResources() { Q_INIT_RESOURCE(resources); }
 
 namespace queltor {
 
@@ -139,7 +136,8 @@ void frmMain::buildControls()
     for (int i = 0; i < bank::kButtonCount; ++i) {
         auto *button = new QPushButton(fraMan);
         button->setObjectName(QStringLiteral("cmdCH(%1)").arg(i));
-        button->setGeometry(twips::rect(bank::buttonLeft(i), bank::buttonTop(i), bank::kButtonWidth, bank::kButtonHeight));
+        button->setGeometry(
+            twips::rect(bank::buttonLeft(i), bank::buttonTop(i), bank::kButtonWidth, bank::kButtonHeight));
         connect(button, &QPushButton::clicked, this, [this, i] { handle([this, i] { cmdCH_Click(i); }); });
         cmdCH[static_cast<std::size_t>(i)] = button;
     }
@@ -276,10 +274,7 @@ void frmMain::centreDisplay()
     lblCH->move(twips::toPixels(left), lblCH->y());
 }
 
-void frmMain::cmdCH_Click(int Index)
-{
-    SelectChannel(Index);
-}
+void frmMain::cmdCH_Click(int Index) { SelectChannel(Index); }
 
 void frmMain::mnuChNum_Click(int Index)
 {
@@ -418,10 +413,7 @@ void frmMain::mnuAbout_Click()
     about.exec();
 }
 
-void frmMain::mnuFileExit_Click()
-{
-    close();
-}
+void frmMain::mnuFileExit_Click() { close(); }
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
@@ -436,10 +428,7 @@ void frmMain::Form_Unload()
     comScan.setPortOpen(false);
 }
 
-bool frmMain::cboStart_KeyPress(const QKeyEvent *key) const
-{
-    return cboEnd_KeyPress(key);
-}
+bool frmMain::cboStart_KeyPress(const QKeyEvent *key) const { return cboEnd_KeyPress(key); }
 
 bool frmMain::cboEnd_KeyPress(const QKeyEvent *key) const
 {

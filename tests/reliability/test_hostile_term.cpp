@@ -15,10 +15,7 @@ namespace {
 constexpr int kRefused = -1;
 constexpr int kBoxLimit = 32767; // a line edit keeps no more than this
 
-QString repeated(const QString &piece, int times)
-{
-    return piece.repeated(times);
-}
+QString repeated(const QString &piece, int times) { return piece.repeated(times); }
 
 } // namespace
 
@@ -37,7 +34,8 @@ void TestHostileTerm::startScanWithHostileTerm_data()
 
     // Long texts.
     QTest::newRow("10,000 nines") << repeated(QStringLiteral("9"), 10000) << kRefused;
-    QTest::newRow("10,000 chars: 0.000...01") << QStringLiteral("0.") + repeated(QStringLiteral("0"), 9997) + QStringLiteral("1") << 0;
+    QTest::newRow("10,000 chars: 0.000...01")
+        << QStringLiteral("0.") + repeated(QStringLiteral("0"), 9997) + QStringLiteral("1") << 0;
     QTest::newRow("10,000 letters") << repeated(QStringLiteral("x"), 10000) << 0;
     QTest::newRow("2.5 then 9,997 letters") << QStringLiteral("2.5") + repeated(QStringLiteral("z"), 9997) << 2500;
     QTest::newRow("9,999 blanks then 3") << repeated(QStringLiteral(" "), 9999) + QStringLiteral("3") << 3000;

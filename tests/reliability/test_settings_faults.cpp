@@ -100,7 +100,7 @@ void TestSettingsFaults::panelSurvivesSettingsFault()
     const SystemPorts ports(panel.com1.slavePath());
     QString file = panel.config.fileName();
     QVERIFY(QFile::remove(file)); // the fixture's own map is replaced by the fault
-    QString blocker; // what stops a save, removed at the end to show the panel recovers
+    QString blocker;              // what stops a save, removed at the end to show the panel recovers
 
     switch (fault) {
     case Fault::Garbage:
@@ -146,7 +146,8 @@ void TestSettingsFaults::panelSurvivesSettingsFault()
     QVERIFY(panel.window->isVisible());
     QCOMPARE(panel.window->channelCount(), channels);
 
-    const QString cannotSave = QStringLiteral("The setting ChNum could not be saved to %1: the file cannot be written.").arg(file);
+    const QString cannotSave =
+        QStringLiteral("The setting ChNum could not be saved to %1: the file cannot be written.").arg(file);
     if (savable) {
         QCOMPARE(panel.messages.count(), 0);
     } else {
@@ -181,7 +182,8 @@ void TestSettingsFaults::panelSurvivesSettingsFault()
 
         // Once the way is clear the next choice is saved, and reads back.
         if (fault == Fault::HomeReadOnly)
-            QVERIFY(QFile::setPermissions(blocker, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+            QVERIFY(QFile::setPermissions(blocker,
+                                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
         else if (QFileInfo(blocker).isDir())
             QVERIFY(QDir(blocker).removeRecursively());
         else
@@ -246,10 +248,11 @@ void TestSettingsFaults::twoPanelsSavingAtOnce()
         }
         QCOMPARE(valueLines, 1);
         const int which = value == "start" ? 0 : value == first.toLatin1() ? 1 : value == second.toLatin1() ? 2 : -1;
-        QVERIFY2(which >= 0, qPrintable(QStringLiteral("look %1 found ChNum of %2 bytes: %3...")
-                                           .arg(looks)
-                                           .arg(value.size())
-                                           .arg(QString::fromLatin1(value.left(40)))));
+        QVERIFY2(which >= 0,
+                 qPrintable(QStringLiteral("look %1 found ChNum of %2 bytes: %3...")
+                                .arg(looks)
+                                .arg(value.size())
+                                .arg(QString::fromLatin1(value.left(40)))));
         ++seen[which];
         ++looks;
         QCoreApplication::processEvents(); // lets QProcess see an exit
@@ -263,8 +266,7 @@ void TestSettingsFaults::twoPanelsSavingAtOnce()
     }
     qInfo("%d saves each in %lld ms, the longest save %s ms; %d looks at the file saw start %d, first %d, "
           "second %d times",
-          kSaves, clock.elapsed(), qPrintable(longest.join(QStringLiteral(" and "))), looks, seen[0], seen[1],
-          seen[2]);
+          kSaves, clock.elapsed(), qPrintable(longest.join(QStringLiteral(" and "))), looks, seen[0], seen[1], seen[2]);
     QVERIFY(looks > 0);
 
     // Afterwards: one of the two whole values, both tallies and the map, readable by the panel's store.

@@ -15,18 +15,15 @@ using namespace queltor;
 
 namespace {
 
-QByteArray command(int ch)
-{
-    return QStringLiteral("V%1\r\n").arg(ch, 2, 10, QLatin1Char('0')).toLatin1();
-}
+QByteArray command(int ch) { return QStringLiteral("V%1\r\n").arg(ch, 2, 10, QLatin1Char('0')).toLatin1(); }
 
 // Points the link at target the way udev would: a new link renamed over the old one.
 bool pointLink(const QString &link, const QString &target)
 {
     const QString fresh = link + QStringLiteral(".new");
     QFile::remove(fresh);
-    return QFile::link(target, fresh) && ::rename(QFile::encodeName(fresh).constData(),
-                                                  QFile::encodeName(link).constData()) == 0;
+    return QFile::link(target, fresh)
+        && ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(link).constData()) == 0;
 }
 
 } // namespace

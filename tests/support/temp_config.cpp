@@ -9,10 +9,7 @@ TempConfig::TempConfig()
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
 }
 
-QString TempConfig::fileName() const
-{
-    return m_dir.path() + QStringLiteral("/QUELTOR/QUELTOR.conf");
-}
+QString TempConfig::fileName() const { return m_dir.path() + QStringLiteral("/QUELTOR/QUELTOR.conf"); }
 
 void TempConfig::setValue(const QString &group, const QString &key, const QString &text)
 {

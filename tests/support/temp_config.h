@@ -17,7 +17,10 @@ public:
     void setValue(const QString &group, const QString &key, const QString &text);
     QString value(const QString &group, const QString &key) const; // "" when absent
     bool contains(const QString &group, const QString &key) const;
-    void mapPort(int port, const QString &device) { setValue(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(port), device); }
+    void mapPort(int port, const QString &device)
+    {
+        setValue(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(port), device);
+    }
 
 private:
     QTemporaryDir m_dir;

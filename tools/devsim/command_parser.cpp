@@ -6,10 +6,7 @@ namespace queltor::devsim {
 
 namespace {
 
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 Record lineRecord(std::string line)
 {
@@ -68,11 +65,21 @@ std::string escapeBytes(std::string_view bytes)
     text.reserve(bytes.size());
     for (const char c : bytes) {
         switch (c) {
-        case '\r': text += "\\r"; break;
-        case '\n': text += "\\n"; break;
-        case '\t': text += "\\t"; break;
-        case '\\': text += "\\\\"; break;
-        case '"': text += "\\\""; break;
+        case '\r':
+            text += "\\r";
+            break;
+        case '\n':
+            text += "\\n";
+            break;
+        case '\t':
+            text += "\\t";
+            break;
+        case '\\':
+            text += "\\\\";
+            break;
+        case '"':
+            text += "\\\"";
+            break;
         default:
             if (c >= ' ' && c <= '~') {
                 text += c;

@@ -366,8 +366,9 @@ void Simulator::checkSettings(Port &port, bool opening)
         ++port.mismatches;
     port.checkDue.reset();
     port.reported = settings;
-    say(port, std::string(opening ? "opened at " : "line settings now ") + describeLineSettings(settings)
-                  + (ok ? ": ok" : ": mismatch, the device expects 9600 8N1"));
+    say(port,
+        std::string(opening ? "opened at " : "line settings now ") + describeLineSettings(settings)
+            + (ok ? ": ok" : ": mismatch, the device expects 9600 8N1"));
 }
 
 void Simulator::report(Port &port, const Record &record)

@@ -11,10 +11,7 @@ namespace queltor::devsim {
 
 namespace {
 
-std::string reason(int error)
-{
-    return std::strerror(error);
-}
+std::string reason(int error) { return std::strerror(error); }
 
 std::string makeParents(const std::string &path)
 {
@@ -30,7 +27,8 @@ std::string makeParents(const std::string &path)
 
 std::string publishLink(const std::string &path, const std::string &target)
 {
-    struct stat existing {};
+    struct stat existing
+    { };
     if (::lstat(path.c_str(), &existing) == 0 && !S_ISLNK(existing.st_mode))
         return path + " exists and is not a symbolic link; it is left alone";
 

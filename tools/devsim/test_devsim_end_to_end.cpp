@@ -117,9 +117,8 @@ QStringList withPrefix(const QStringList &lines, const QString &prefix)
     return picked;
 }
 
-bool openAt(QSerialPort &port, const QString &path, qint32 baud = 9600,
-            QSerialPort::DataBits bits = QSerialPort::Data8, QSerialPort::Parity parity = QSerialPort::NoParity,
-            QSerialPort::StopBits stops = QSerialPort::OneStop)
+bool openAt(QSerialPort &port, const QString &path, qint32 baud = 9600, QSerialPort::DataBits bits = QSerialPort::Data8,
+            QSerialPort::Parity parity = QSerialPort::NoParity, QSerialPort::StopBits stops = QSerialPort::OneStop)
 {
     port.setPortName(path);
     port.setBaudRate(baud);
@@ -194,14 +193,13 @@ void TestDevsimEndToEnd::commandsAndGarbageArePrintedAndCounted()
     const QStringList lines = sim.lines();
     for (const QString &line : lines)
         QVERIFY2(line.startsWith("COM") || line.startsWith("summary "), qPrintable(line));
-    QCOMPARE(withPrefix(lines, "COM1 ").value(0),
-             "COM1 ready at " + com1 + " (" + pty1 + ")");
+    QCOMPARE(withPrefix(lines, "COM1 ").value(0), "COM1 ready at " + com1 + " (" + pty1 + ")");
     const QStringList com1Lines = withPrefix(lines, "COM1 ").mid(1);
-    QCOMPARE(com1Lines, QStringList({"COM1 opened at 9600 baud, 1 stop bit: ok", "COM1 channel 07", "COM1 channel 42",
-                                     R"(COM1 error: "V7\r\n" is not a channel command)",
-                                     R"(COM1 error: "\x01\n" is not a channel command)",
-                                     R"(COM1 error: "V1" was left unfinished when the port closed)",
-                                     "COM1 closed"}));
+    QCOMPARE(com1Lines,
+             QStringList({"COM1 opened at 9600 baud, 1 stop bit: ok", "COM1 channel 07", "COM1 channel 42",
+                          R"(COM1 error: "V7\r\n" is not a channel command)",
+                          R"(COM1 error: "\x01\n" is not a channel command)",
+                          R"(COM1 error: "V1" was left unfinished when the port closed)", "COM1 closed"}));
     QCOMPARE(withPrefix(lines, "summary "),
              QStringList({"summary COM1: 2 commands, 3 errors, 0 settings mismatches",
                           "summary COM2: 1 command, 0 errors, 0 settings mismatches",
@@ -231,9 +229,10 @@ void TestDevsimEndToEnd::panelPortPassesTheCheckAndQuitAfterEnds()
     port.output(queltor::channelCommand(7));
     port.output(queltor::channelCommand(0));
     QCOMPARE(sim.waitForExit(), 0);
-    QCOMPARE(sim.lines().mid(2), QStringList({"COM1 channel 07", "COM1 channel 00",
-                                              "summary COM1: 2 commands, 0 errors, 0 settings mismatches",
-                                              "summary total: 2 commands, 0 errors, 0 settings mismatches"}));
+    QCOMPARE(sim.lines().mid(2),
+             QStringList({"COM1 channel 07", "COM1 channel 00",
+                          "summary COM1: 2 commands, 0 errors, 0 settings mismatches",
+                          "summary total: 2 commands, 0 errors, 0 settings mismatches"}));
     QVERIFY(!QFileInfo(com1).isSymLink());
 }
 
@@ -247,8 +246,8 @@ void TestDevsimEndToEnd::wrongLineSettingsAreReported_data()
 
     QTest::newRow("19200") << 19200 << int(QSerialPort::Data8) << int(QSerialPort::NoParity)
                            << int(QSerialPort::OneStop) << "19200 baud, 1 stop bit";
-    QTest::newRow("odd") << 9600 << int(QSerialPort::Data8) << int(QSerialPort::OddParity)
-                         << int(QSerialPort::OneStop) << "9600 baud, odd parity, 1 stop bit";
+    QTest::newRow("odd") << 9600 << int(QSerialPort::Data8) << int(QSerialPort::OddParity) << int(QSerialPort::OneStop)
+                         << "9600 baud, odd parity, 1 stop bit";
     QTest::newRow("space") << 9600 << int(QSerialPort::Data8) << int(QSerialPort::SpaceParity)
                            << int(QSerialPort::OneStop) << "9600 baud, space parity, 1 stop bit";
     QTest::newRow("two stop bits") << 9600 << int(QSerialPort::Data8) << int(QSerialPort::NoParity)

@@ -71,8 +71,7 @@ void TestDevsimUnits::linesBecomeRecords_data()
     QTest::newRow("one digit") << QByteArray("V7\r\n") << QStringList{error("V7\\r\\n")};
     QTest::newRow("three digits") << QByteArray("V123\r\n") << QStringList{error("V123\\r\\n")};
     QTest::newRow("no CR") << QByteArray("V07\n") << QStringList{error("V07\\n")};
-    QTest::newRow("CR doubled by output processing") << QByteArray("V07\r\r\n")
-                                                     << QStringList{error("V07\\r\\r\\n")};
+    QTest::newRow("CR doubled by output processing") << QByteArray("V07\r\r\n") << QStringList{error("V07\\r\\r\\n")};
     QTest::newRow("lower-case v") << QByteArray("v07\r\n") << QStringList{error("v07\\r\\n")};
     QTest::newRow("letter for digit") << QByteArray("V0A\r\n") << QStringList{error("V0A\\r\\n")};
     QTest::newRow("noise before a command") << QByteArray("\0V07\r\n", 6) << QStringList{error("\\x00V07\\r\\n")};
@@ -81,14 +80,16 @@ void TestDevsimUnits::linesBecomeRecords_data()
         << QByteArray("V07\r\nzz\nV08\r\n") << QStringList{"channel 07", error("zz\\n"), "channel 08"};
     QTest::newRow("partial line at close")
         << QByteArray("V07\r\nV0") << QStringList{"channel 07", QStringLiteral("error: \"V0") + unfinished};
-    QTest::newRow("CR without LF at close") << QByteArray("V07\r") << QStringList{QStringLiteral("error: \"V07\\r") + unfinished};
-    QTest::newRow("escapes") << QByteArray("\xff\"\\\t\x7f") << QStringList{QStringLiteral("error: \"\\xff\\\"\\\\\\t\\x7f") + unfinished};
+    QTest::newRow("CR without LF at close")
+        << QByteArray("V07\r") << QStringList{QStringLiteral("error: \"V07\\r") + unfinished};
+    QTest::newRow("escapes") << QByteArray("\xff\"\\\t\x7f")
+                             << QStringList{QStringLiteral("error: \"\\xff\\\"\\\\\\t\\x7f") + unfinished};
     QTest::newRow("endless noise is cut at 64 bytes")
         << QByteArray(70, 'x')
         << QStringList{QStringLiteral("error: \"%1\" runs on without a line end").arg(QString(64, 'x')),
                        QStringLiteral("error: \"xxxxxx") + unfinished};
-    QTest::newRow("63 bytes and a line end stay one line")
-        << QByteArray(63, 'y') + '\n' << QStringList{QStringLiteral("error: \"%1\\n").arg(QString(63, 'y')) + notCommand};
+    QTest::newRow("63 bytes and a line end stay one line") << QByteArray(63, 'y')
+            + '\n' << QStringList{QStringLiteral("error: \"%1\\n").arg(QString(63, 'y')) + notCommand};
     QTest::newRow("nothing") << QByteArray() << QStringList{};
 }
 
@@ -146,7 +147,7 @@ void TestDevsimUnits::partialLineAtStopNamesTheStop()
 void TestDevsimUnits::options_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("ports");  // "COM1=/a COM2=/b"
+    QTest::addColumn<QString>("ports"); // "COM1=/a COM2=/b"
     QTest::addColumn<int>("quitAfter");
     QTest::addColumn<bool>("help");
     QTest::addColumn<QString>("error"); // a part of the message, empty when none
@@ -227,8 +228,8 @@ void TestDevsimUnits::lineSettingsOnARealPty_data()
     // The kernel keeps a pseudo-terminal at 8 bits without parity; should that
     // ever change, these rows say so and the check can cover them.
     QTest::newRow("7 bits do not show") << int(B9600) << int(CS7) << 0 << false << "9600 baud, 1 stop bit" << true;
-    QTest::newRow("even parity does not show") << int(B9600) << int(CS8) << int(PARENB) << false
-                                               << "9600 baud, 1 stop bit" << true;
+    QTest::newRow("even parity does not show")
+        << int(B9600) << int(CS8) << int(PARENB) << false << "9600 baud, 1 stop bit" << true;
 }
 
 void TestDevsimUnits::lineSettingsOnARealPty()
