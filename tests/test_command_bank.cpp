@@ -290,21 +290,25 @@ void TestCommandBank::ticksKeepToTheGridFromStart()
     constexpr std::int64_t ms = 1'000'000;
     ScanSchedule schedule;
     const std::int64_t t0 = 5'000 * ms;
-    schedule.start(t0, 100);
-    // On time: a whole term to the next tick.
-    QCOMPARE(schedule.msUntilNextTick(t0 + 100 * ms), 100);
+    // Armed a millisecond early; the tick waits out the rest to its slot.
+    QCOMPARE(schedule.start(t0, 100), 99);
+    QCOMPARE(schedule.earlyByNs(t0 + 99 * ms + ms / 4), 3 * ms / 4);
+    QCOMPARE(schedule.next(t0 + 100 * ms), 99);
     // Late by 30 ms: the next tick still falls on the grid, not 100 ms after this one.
-    QCOMPARE(schedule.msUntilNextTick(t0 + 230 * ms), 70);
-    // Sub-millisecond lateness is rounded, and never accumulates.
-    QCOMPARE(schedule.msUntilNextTick(t0 + 300 * ms + ms / 3), 100);
-    QCOMPARE(schedule.msUntilNextTick(t0 + 400 * ms + 2 * ms / 3), 99);
-    // Late by more than a whole term (tick 5 due at 500 ms, handled at 730 ms):
-    // the missed slot is skipped and the grid resumes at 800 ms.
-    QCOMPARE(schedule.msUntilNextTick(t0 + 730 * ms), 70);
-    QCOMPARE(schedule.msUntilNextTick(t0 + 800 * ms), 100);
-    // Starting again starts a new grid.
-    schedule.start(t0 + 1'000'000 * ms, 20);
-    QCOMPARE(schedule.msUntilNextTick(t0 + 1'000'021 * ms), 19);
+    QCOMPARE(schedule.earlyByNs(t0 + 230 * ms), 0);
+    QCOMPARE(schedule.next(t0 + 230 * ms), 69);
+    // Sub-millisecond lateness never accumulates: the arming is reckoned from the grid.
+    QCOMPARE(schedule.next(t0 + 300 * ms + ms / 3), 98);
+    QCOMPARE(schedule.earlyByNs(t0 + 399 * ms), ms);
+    QCOMPARE(schedule.next(t0 + 400 * ms + 2 * ms / 3), 98);
+    // Late by more than a whole term (the slot at 500 ms handled at 730 ms): the
+    // slot at 600 ms is skipped rather than sent in a burst; the grid resumes at 800 ms.
+    QCOMPARE(schedule.next(t0 + 730 * ms), 69);
+    QCOMPARE(schedule.earlyByNs(t0 + 799 * ms), ms);
+    QCOMPARE(schedule.next(t0 + 800 * ms), 99);
+    // A term of a millisecond is armed at once and waited out in the tick.
+    QCOMPARE(schedule.start(t0, 1), 0);
+    QCOMPARE(schedule.earlyByNs(t0), ms);
 }
 
 QTEST_APPLESS_MAIN(TestCommandBank)

@@ -60,24 +60,29 @@ std::optional<int> Scan::intervalFor(const QString &termText)
     return static_cast<int>(*ms);
 }
 
-void ScanSchedule::start(std::int64_t nowNs, int intervalMs)
+int ScanSchedule::start(std::int64_t nowNs, int intervalMs)
 {
     m_startNs = nowNs;
     m_intervalNs = std::max<std::int64_t>(intervalMs, 1) * 1'000'000;
-    m_ticks = 0;
+    m_dueNs = nowNs + m_intervalNs;
+    return armMs(nowNs);
 }
 
-int ScanSchedule::msUntilNextTick(std::int64_t nowNs)
+std::int64_t ScanSchedule::earlyByNs(std::int64_t nowNs) const { return std::max<std::int64_t>(m_dueNs - nowNs, 0); }
+
+int ScanSchedule::next(std::int64_t nowNs)
 {
-    ++m_ticks;
-    std::int64_t due = m_startNs + (m_ticks + 1) * m_intervalNs;
-    if (due <= nowNs) {
-        m_ticks = (nowNs - m_startNs) / m_intervalNs;
-        due = m_startNs + (m_ticks + 1) * m_intervalNs;
+    m_dueNs += m_intervalNs;
+    if (m_dueNs <= nowNs) {
+        const std::int64_t slotsPassed = (nowNs - m_startNs) / m_intervalNs;
+        m_dueNs = m_startNs + (slotsPassed + 1) * m_intervalNs;
     }
-    // Rounded to the nearest millisecond: each wait is reckoned from the grid,
-    // so these half-milliseconds never add up.
-    return static_cast<int>((due - nowNs + 500'000) / 1'000'000);
+    return armMs(nowNs);
+}
+
+int ScanSchedule::armMs(std::int64_t nowNs) const
+{
+    return static_cast<int>(std::max<std::int64_t>(m_dueNs - nowNs - kLeadNs, 0) / 1'000'000);
 }
 
 } // namespace queltor

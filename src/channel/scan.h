@@ -64,18 +64,27 @@ private:
 // When the scan's ticks fall due: on a fixed grid counted from Start Scan, so a
 // late tick never pushes the later ones back. A tick late by a whole term or
 // more rejoins the grid at its next slot instead of sending the missed channels
-// in a burst.
+// in a burst. The event loop wakes a timer up to a millisecond late, so the
+// timer is armed a little early and the tick waits out the rest itself.
 class ScanSchedule
 {
 public:
-    void start(std::int64_t nowNs, int intervalMs);
-    // Called as a tick is handled at nowNs: milliseconds until the next one is due.
-    int msUntilNextTick(std::int64_t nowNs);
+    static constexpr std::int64_t kLeadNs = 1'000'000;
+
+    // Returns the milliseconds to arm the timer for the first tick.
+    int start(std::int64_t nowNs, int intervalMs);
+    // How long before its slot the tick handled at nowNs came (0 when on time or late).
+    std::int64_t earlyByNs(std::int64_t nowNs) const;
+    // Called once the due tick is handled: moves to the next slot and returns
+    // the milliseconds to arm the timer for it.
+    int next(std::int64_t nowNs);
 
 private:
+    int armMs(std::int64_t nowNs) const;
+
     std::int64_t m_startNs = 0;
     std::int64_t m_intervalNs = 1;
-    std::int64_t m_ticks = 0;
+    std::int64_t m_dueNs = 0;
 };
 
 } // namespace queltor

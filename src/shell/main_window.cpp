@@ -24,6 +24,9 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <chrono>
+#include <thread>
+
 // The icon lives in a static library, whose resources the linker would drop unasked.
 static void loadResources() { Q_INIT_RESOURCE(resources); }
 
@@ -339,8 +342,7 @@ void frmMain::cmdAuto_Click()
         // A Qt timer with interval 0 would fire on every pass of the event loop;
         // here 0 means armed but silent until Stop Scan.
         if (m_scan.intervalMs() > 0) {
-            m_schedule.start(m_clock.nsecsElapsed(), m_scan.intervalMs());
-            tmrScan->start(m_scan.intervalMs());
+            tmrScan->start(m_schedule.start(m_clock.nsecsElapsed(), m_scan.intervalMs()));
         }
     } else {
         m_scan.stop();
@@ -353,7 +355,11 @@ void frmMain::tmrScan_Timer()
 {
     // Qt's own repeating timer restarts from "now" after a late tick, so one
     // stall would shift every later tick; the grid keeps the scan on time.
-    tmrScan->start(m_schedule.msUntilNextTick(m_clock.nsecsElapsed()));
+    // The timer was armed early by at most ScanSchedule::kLeadNs plus rounding:
+    // waiting out that last stretch here is what makes the tick punctual.
+    if (const std::int64_t early = m_schedule.earlyByNs(m_clock.nsecsElapsed()); early > 0)
+        std::this_thread::sleep_for(std::chrono::nanoseconds(early));
+    tmrScan->start(m_schedule.next(m_clock.nsecsElapsed()));
     try {
         const std::optional<int> channel = m_scan.channelForTick();
         if (!channel)

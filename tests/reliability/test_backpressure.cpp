@@ -86,7 +86,7 @@ void TestBackpressure::stalledDeviceFailsTheWriteAndQueuesNothing()
     QElapsedTimer clock;
     clock.start();
     panel.startScan(QStringLiteral("0.001"));
-    QCOMPARE(panel.timer()->interval(), 1);
+    QCOMPARE(panel.window->scan().intervalMs(), 1);
     QVERIFY(panel.timer()->isActive());
 
     // Nobody reads the master from here on: the line holds about 20 KB, four

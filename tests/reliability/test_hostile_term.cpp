@@ -145,8 +145,9 @@ void TestHostileTerm::startScanWithHostileTerm()
     QCOMPARE(panel.window->scan().intervalMs(), intervalMs);
     // 0 arms the scan but never ticks.
     QCOMPARE(timer->isActive(), intervalMs > 0);
+    // The timer is armed a little early; the tick waits out the rest to its slot.
     if (intervalMs > 0)
-        QCOMPARE(timer->interval(), intervalMs);
+        QVERIFY(timer->interval() <= intervalMs && timer->interval() >= intervalMs - 2);
     if (intervalMs > 0 && intervalMs <= 100)
         QCOMPARE(panel.com1.read(5, 1000), QByteArray("V00\r\n"));
 
