@@ -37,7 +37,7 @@ constexpr auto kCloseQuiet = std::chrono::milliseconds(50);
 
 struct Port
 {
-    PortSpec spec;
+    PortLink link;
     std::string slavePath;
     int master = -1;
     int slave = -1; // held open, so the line settings stay readable and the master never hangs up
@@ -149,13 +149,13 @@ bool Simulator::setUp()
         return false;
     }
     m_ports.reserve(m_options.ports.size());
-    for (const PortSpec &spec : m_options.ports) {
+    for (const PortLink &link : m_options.ports) {
         m_ports.emplace_back();
         Port &port = m_ports.back();
-        port.spec = spec;
+        port.link = link;
         char name[256] = {};
         if (::openpty(&port.master, &port.slave, name, nullptr, nullptr) != 0) {
-            std::fprintf(stderr, "queltor-devsim: %s: cannot create a pseudo-terminal: %s\n", spec.name().c_str(),
+            std::fprintf(stderr, "queltor-devsim: %s: cannot create a pseudo-terminal: %s\n", link.name().c_str(),
                          std::strerror(errno));
             return false;
         }
@@ -166,19 +166,19 @@ bool Simulator::setUp()
         // Opens and closes of the slave are how the device learns that a program took the port.
         port.watch = ::inotify_add_watch(m_watcher, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
         if (port.watch < 0) {
-            std::fprintf(stderr, "queltor-devsim: %s: cannot watch %s: %s\n", spec.name().c_str(), name,
+            std::fprintf(stderr, "queltor-devsim: %s: cannot watch %s: %s\n", link.name().c_str(), name,
                          std::strerror(errno));
             return false;
         }
-        const std::string error = publishLink(spec.path, port.slavePath);
+        const std::string error = publishLink(link.path, port.slavePath);
         if (!error.empty()) {
-            std::fprintf(stderr, "queltor-devsim: %s: %s\n", spec.name().c_str(), error.c_str());
+            std::fprintf(stderr, "queltor-devsim: %s: %s\n", link.name().c_str(), error.c_str());
             return false;
         }
         port.linked = true;
     }
     for (const Port &port : m_ports)
-        say(port, "ready at " + port.spec.path + " (" + port.slavePath + ")");
+        say(port, "ready at " + port.link.path + " (" + port.slavePath + ")");
     return true;
 }
 
@@ -186,7 +186,7 @@ void Simulator::tearDown()
 {
     for (Port &port : m_ports) {
         if (port.linked)
-            withdrawLink(port.spec.path, port.slavePath);
+            withdrawLink(port.link.path, port.slavePath);
         port.linked = false;
         for (int *fd : {&port.master, &port.slave}) {
             if (*fd >= 0)
@@ -386,7 +386,7 @@ void Simulator::report(Port &port, const Record &record)
 
 void Simulator::say(const Port &port, const std::string &text)
 {
-    const std::string line = timestamp() + " " + port.spec.name() + " " + text + "\n";
+    const std::string line = timestamp() + " " + port.link.name() + " " + text + "\n";
     std::fputs(line.c_str(), stdout);
     std::fflush(stdout);
 }
@@ -401,7 +401,7 @@ void Simulator::printSummary() const
             + counted(m, "settings mismatch", "settings mismatches");
     };
     for (const Port &port : m_ports) {
-        std::printf("summary %s: %s\n", port.spec.name().c_str(),
+        std::printf("summary %s: %s\n", port.link.name().c_str(),
                     counts(port.commands, port.errors, port.mismatches).c_str());
         commands += port.commands;
         errors += port.errors;

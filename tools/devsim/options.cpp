@@ -16,7 +16,7 @@ bool readNumber(const std::string &text, long &value)
     return true;
 }
 
-std::string readPort(const std::string &text, PortSpec &port)
+std::string readPort(const std::string &text, PortLink &port)
 {
     const std::size_t equals = text.find('=');
     if (equals == std::string::npos)
@@ -66,11 +66,11 @@ ParsedOptions parseOptions(const std::vector<std::string> &args)
                 parsed.error = "--port needs COMn=PATH";
                 return parsed;
             }
-            PortSpec port;
+            PortLink port;
             parsed.error = readPort(value, port);
             if (!parsed.error.empty())
                 return parsed;
-            for (const PortSpec &other : options.ports) {
+            for (const PortLink &other : options.ports) {
                 if (other.number == port.number) {
                     parsed.error = "--port " + port.name() + " is given twice";
                     return parsed;

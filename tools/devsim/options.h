@@ -6,7 +6,7 @@
 // The simulator's command line.
 namespace queltor::devsim {
 
-struct PortSpec
+struct PortLink
 {
     int number = 0;   // n of COMn, 1..255
     std::string path; // where the pseudo-terminal is published
@@ -15,7 +15,7 @@ struct PortSpec
 
 struct Options
 {
-    std::vector<PortSpec> ports;
+    std::vector<PortLink> ports;
     long quitAfter = 0; // records (commands and errors) before stopping; 0: run until a signal
     bool help = false;
 };

@@ -197,7 +197,7 @@ void TestDevsimUnits::options()
     }
     QCOMPARE(QString::fromStdString(parsed.error), QString());
     QStringList seen;
-    for (const PortSpec &port : parsed.options.ports)
+    for (const PortLink &port : parsed.options.ports)
         seen << QString::fromStdString(port.name() + "=" + port.path);
     QCOMPARE(seen.join(' '), ports);
     QCOMPARE(parsed.options.quitAfter, long(quitAfter));
