@@ -239,11 +239,11 @@ void frmMain::Form_Load()
         const QString comPortText = m_store.read(SettingsStore::kComPort);
         const std::optional<double> comPort = strictNumber(comPortText);
         const std::optional<std::int16_t> portNumber = comPort ? roundToInt16(*comPort) : std::nullopt;
-        try {
-            if (!portNumber)
-                throw LinkError(QString());
+        const bool accepted = portNumber && *portNumber >= SerialPort::kLowestPort
+            && *portNumber <= SerialPort::kHighestPort;
+        if (accepted) {
             comScan.setCommPort(*portNumber);
-        } catch (const LinkError &) {
+        } else {
             m_failures << QStringLiteral("The stored setting ComPort (\"%1\") is not a port number of 1 to %2; "
                                          "COM1 is used instead.")
                               .arg(comPortText)
