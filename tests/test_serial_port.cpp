@@ -34,6 +34,21 @@ QString linkErrorOf(F f)
 
 const QByteArray kCommand("V07\r\n");
 
+// COM1 mapped to a fresh pty, then the store and the adapter that will open it:
+// the map is on disk before the store reads it, as a user's file would be.
+struct MappedPty
+{
+    TempConfig config;
+    Pty pty;
+    MappedPty() { config.mapPort(1, pty.slavePath()); }
+};
+
+struct PortOnPty : MappedPty
+{
+    const SettingsStore store;
+    SerialPort port{store};
+};
+
 } // namespace
 
 class TestSerialPort : public QObject
@@ -78,12 +93,10 @@ void TestSerialPort::bytesArriveExactly_data()
 void TestSerialPort::bytesArriveExactly()
 {
     QFETCH(QList<QByteArray>, writes);
-    TempConfig config;
-    Pty pty;
-    QVERIFY(pty.isValid());
-    config.mapPort(1, pty.slavePath());
-    const SettingsStore store;
-    SerialPort port(store);
+    PortOnPty link;
+    QVERIFY(link.pty.isValid());
+    Pty &pty = link.pty;
+    SerialPort &port = link.port;
 
     port.setPortOpen(true);
     QVERIFY(port.portOpen());
@@ -286,12 +299,10 @@ void TestSerialPort::writeAfterDeviceVanished()
 
 void TestSerialPort::fullDeviceTakesNothingMore()
 {
-    TempConfig config;
-    Pty pty;
-    QVERIFY(pty.isValid());
-    config.mapPort(1, pty.slavePath());
-    const SettingsStore store;
-    SerialPort port(store);
+    PortOnPty link;
+    QVERIFY(link.pty.isValid());
+    Pty &pty = link.pty;
+    SerialPort &port = link.port;
     port.setPortOpen(true);
 
     // Nobody reads the master: the line fills up and must be refused, not queued.
@@ -361,12 +372,10 @@ void TestSerialPort::commPortRange()
 
 void TestSerialPort::commPortFixedWhileOpen()
 {
-    TempConfig config;
-    Pty pty;
-    QVERIFY(pty.isValid());
-    config.mapPort(1, pty.slavePath());
-    const SettingsStore store;
-    SerialPort port(store);
+    PortOnPty link;
+    QVERIFY(link.pty.isValid());
+    Pty &pty = link.pty;
+    SerialPort &port = link.port;
     port.setPortOpen(true);
 
     const QString message = linkErrorOf([&] { port.setCommPort(2); });
