@@ -27,9 +27,6 @@
 #include <chrono>
 #include <thread>
 
-// The icon lives in a static library, whose resources the linker would drop unasked.
-static void loadResources() { Q_INIT_RESOURCE(resources); }
-
 namespace queltor {
 
 namespace {
@@ -72,7 +69,6 @@ void setBold(QWidget *widget, bool bold)
 frmMain::frmMain(QWidget *parent)
     : QMainWindow(parent)
 {
-    loadResources();
     setWindowTitle(QStringLiteral("QUELTOR"));
     setWindowIcon(QIcon(QStringLiteral(":/queltor.png")));
     // The layout is absolute: the outer size follows the bank, never the user.
