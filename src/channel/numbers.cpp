@@ -66,7 +66,7 @@ private:
     bool m_skipBlanks;
 };
 
-struct Scan
+struct ScannedNumber
 {
     bool hasDigits = false;
     double value = 0.0;
@@ -84,13 +84,13 @@ long long addExponentDigit(long long exponent, char16_t digit)
 // The digits after &H or &O. The leading 64 bits are kept exactly and any
 // further nonzero digit sets the lowest bit, which is below double precision
 // and so only breaks ties the right way; the rest is a power-of-two scale.
-Scan scanRadix(Cursor &cursor, int bitsPerDigit)
+ScannedNumber scanRadix(Cursor &cursor, int bitsPerDigit)
 {
     const int base = 1 << bitsPerDigit;
     std::uint64_t mantissa = 0;
     long long droppedDigits = 0;
     bool sticky = false;
-    Scan scan;
+    ScannedNumber scan;
     for (;;) {
         const int digit = hexDigitValue(cursor.peek());
         if (digit < 0 || digit >= base)
@@ -147,10 +147,10 @@ double convertDecimal(const std::string &intDigits, const std::string &fracDigit
 
 // The one grammar both readings share: [sign] digits [. digits] [E|D [sign] digits],
 // or &H / &O followed by digits of that base.
-Scan scanNumber(QStringView text, qsizetype start, bool skipBlanks)
+ScannedNumber scanNumber(QStringView text, qsizetype start, bool skipBlanks)
 {
     Cursor cursor(text, start, skipBlanks);
-    Scan scan;
+    ScannedNumber scan;
     scan.end = cursor.pos();
 
     if (cursor.peek() == u'&') {
@@ -247,7 +247,7 @@ std::optional<double> strictNumber(QStringView text)
         return std::nullopt;
 
     const QStringView core = text.mid(begin, end - begin);
-    const Scan scan = scanNumber(core, 0, false);
+    const ScannedNumber scan = scanNumber(core, 0, false);
     if (!scan.hasDigits || scan.end != core.size())
         return std::nullopt;
     return scan.value;
