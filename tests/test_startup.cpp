@@ -24,8 +24,6 @@ private slots:
 
     void badStoredTextFallsBackToDefault_data();
     void badStoredTextFallsBackToDefault();
-    void odd16BitNumbersFollowTheArithmetic_data();
-    void odd16BitNumbersFollowTheArithmetic();
 
     void missingDeviceStillShowsWindow();
     void portHeldByAnotherOpenIsReported();
@@ -87,20 +85,11 @@ void TestStartup::choicesPersistAcrossRuns()
 
 void TestStartup::badStoredTextFallsBackToDefault_data()
 {
+    // Which texts are unusable is the stored choices' own test; here, what the window does with one.
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("text");
-    QTest::newRow("ChNum empty") << kChNum << "";
-    QTest::newRow("ChNum letters") << kChNum << "abc";
-    QTest::newRow("ChNum trailing junk") << kChNum << "3x";
-    QTest::newRow("ChNum bank 10") << kChNum << "10";
-    QTest::newRow("ChNum negative") << kChNum << "-1";
-    QTest::newRow("ChNum overflows 16 bits") << kChNum << "5000";
-    QTest::newRow("ChNum too large to read") << kChNum << "1e400";
-    QTest::newRow("ComPort letters") << kComPort << "COM2";
-    QTest::newRow("ComPort zero") << kComPort << "0";
-    QTest::newRow("ComPort 256") << kComPort << "256";
-    QTest::newRow("ComPort overflows 16 bits") << kComPort << "40000";
-    QTest::newRow("ComPort empty") << kComPort << "";
+    QTest::newRow("ChNum") << kChNum << "abc";
+    QTest::newRow("ComPort") << kComPort << "COM2";
 }
 
 void TestStartup::badStoredTextFallsBackToDefault()
@@ -127,37 +116,6 @@ void TestStartup::badStoredTextFallsBackToDefault()
     QCOMPARE(panel.config.value(kSettings, kChNum), QStringLiteral("1"));
     panel.click(3);
     QCOMPARE(panel.com1.readAll(), QByteArray("V03\r\n"));
-}
-
-void TestStartup::odd16BitNumbersFollowTheArithmetic_data()
-{
-    QTest::addColumn<QString>("chNum");
-    QTest::addColumn<QString>("comPort");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<int>("port");
-    QTest::newRow("blanks around") << " 4 "
-                                   << "\t2 " << 50 << 2;
-    QTest::newRow("fractions round") << "0.5"
-                                     << "1.5" << 10 << 2;
-    QTest::newRow("exponent and hex") << "9E0"
-                                      << "&H2" << 100 << 2;
-}
-
-void TestStartup::odd16BitNumbersFollowTheArithmetic()
-{
-    QFETCH(QString, chNum);
-    QFETCH(QString, comPort);
-    QFETCH(int, count);
-    QFETCH(int, port);
-    Panel panel;
-    panel.config.setValue(kSettings, kChNum, chNum);
-    panel.config.setValue(kSettings, kComPort, comPort);
-    panel.start();
-    QCOMPARE(panel.messages.count(), 0);
-    QCOMPARE(panel.window->channelCount(), count);
-    QCOMPARE(panel.window->port().commPort(), port);
-    // The bank rewrites its index in plain form.
-    QCOMPARE(panel.config.value(kSettings, kChNum), QString::number(count / 10 - 1));
 }
 
 void TestStartup::missingDeviceStillShowsWindow()

@@ -1,0 +1,40 @@
+#include "link/stored_choices.h"
+
+#include "channel/bank.h"
+#include "channel/numbers.h"
+#include "link/serial_port.h"
+#include "link/settings_store.h"
+
+#include <optional>
+
+namespace queltor {
+
+StoredChoices readStoredChoices(const SettingsStore &store)
+{
+    StoredChoices choices;
+
+    const QString chNumText = store.read(SettingsStore::kChNum);
+    const std::optional<double> chNum = strictNumber(chNumText);
+    if (const std::optional<int> index = chNum ? bank::indexFromSetting(*chNum) : std::nullopt) {
+        choices.bankIndex = *index;
+    } else {
+        choices.warnings << QStringLiteral("The stored setting ChNum (\"%1\") is not a channel count of 10 to 100; "
+                                           "20 channels are used instead.")
+                                .arg(chNumText);
+    }
+
+    const QString comPortText = store.read(SettingsStore::kComPort);
+    const std::optional<double> comPort = strictNumber(comPortText);
+    const std::optional<std::int16_t> port = comPort ? roundToInt16(*comPort) : std::nullopt;
+    if (port && *port >= SerialPort::kLowestPort && *port <= SerialPort::kHighestPort) {
+        choices.port = *port;
+    } else {
+        choices.warnings << QStringLiteral("The stored setting ComPort (\"%1\") is not a port number of 1 to %2; "
+                                           "COM1 is used instead.")
+                                .arg(comPortText)
+                                .arg(SerialPort::kHighestPort);
+    }
+    return choices;
+}
+
+} // namespace queltor

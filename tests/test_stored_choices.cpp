@@ -1,0 +1,83 @@
+// What start-up makes of the stored choices, read from a real settings file:
+// usable values are taken, anything else falls back to its default with one
+// warning that quotes the stored text.
+#include "temp_config.h"
+
+#include "link/settings_store.h"
+#include "link/stored_choices.h"
+
+#include <QtTest>
+
+using namespace queltor;
+
+class TestStoredChoices : public QObject
+{
+    Q_OBJECT
+private slots:
+    void storedTextGivesChoice_data();
+    void storedTextGivesChoice();
+};
+
+void TestStoredChoices::storedTextGivesChoice_data()
+{
+    QTest::addColumn<QString>("chNum"); // "-" leaves the key out
+    QTest::addColumn<QString>("comPort");
+    QTest::addColumn<int>("bankIndex");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QStringList>("warnedKeys");
+
+    const QStringList none;
+    const QStringList chNum{QStringLiteral("ChNum")};
+    const QStringList comPort{QStringLiteral("ComPort")};
+    QTest::newRow("first run") << "-" << "-" << 1 << 1 << none;
+    QTest::newRow("saved") << "9" << "2" << 9 << 2 << none;
+    QTest::newRow("a port the menu lacks") << "0" << "255" << 0 << 255 << none;
+    QTest::newRow("blanks around") << " 4 " << "\t2 " << 4 << 2 << none;
+    QTest::newRow("fractions round through the count") << "0.5" << "1.5" << 0 << 2 << none;
+    QTest::newRow("exponent and hex") << "9E0" << "&H2" << 9 << 2 << none;
+
+    QTest::newRow("ChNum empty") << "" << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum letters") << "abc" << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum trailing junk") << "3x" << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum bank 10") << "10" << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum negative") << "-1" << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum overflows 16 bits") << "5000" << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum too large to read") << "1e400" << "2" << 1 << 2 << chNum;
+    QTest::newRow("ComPort letters") << "3" << "COM2" << 3 << 1 << comPort;
+    QTest::newRow("ComPort zero") << "3" << "0" << 3 << 1 << comPort;
+    QTest::newRow("ComPort 256") << "3" << "256" << 3 << 1 << comPort;
+    QTest::newRow("ComPort overflows 16 bits") << "3" << "40000" << 3 << 1 << comPort;
+    QTest::newRow("ComPort empty") << "3" << "" << 3 << 1 << comPort;
+    QTest::newRow("both bad") << "x" << "y" << 1 << 1 << (chNum + comPort);
+}
+
+void TestStoredChoices::storedTextGivesChoice()
+{
+    QFETCH(QString, chNum);
+    QFETCH(QString, comPort);
+    QFETCH(int, bankIndex);
+    QFETCH(int, port);
+    QFETCH(QStringList, warnedKeys);
+
+    TempConfig config;
+    const QString settings = QStringLiteral("Settings");
+    if (chNum != QLatin1String("-"))
+        config.setValue(settings, QStringLiteral("ChNum"), chNum);
+    if (comPort != QLatin1String("-"))
+        config.setValue(settings, QStringLiteral("ComPort"), comPort);
+
+    const StoredChoices choices = readStoredChoices(SettingsStore());
+    QCOMPARE(choices.bankIndex, bankIndex);
+    QCOMPARE(choices.port, port);
+    QCOMPARE(choices.warnings.size(), warnedKeys.size());
+    for (int i = 0; i < warnedKeys.size(); ++i) {
+        const QString stored = warnedKeys[i] == QLatin1String("ChNum") ? chNum : comPort;
+        // Each warning names its key and quotes what was stored, so the user can find it.
+        QVERIFY2(choices.warnings[i].contains(warnedKeys[i])
+                     && choices.warnings[i].contains(QLatin1Char('"') + stored + QLatin1Char('"')),
+                 qPrintable(choices.warnings[i]));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestStoredChoices)
+#include "test_stored_choices.moc"
