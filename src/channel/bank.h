@@ -20,9 +20,8 @@ constexpr int kRowStep = 330;
 constexpr int kButtonWidth = 885;
 constexpr int kButtonHeight = 345;
 
-constexpr int kFrameTop = 1200;          // top edge of the button frame
-constexpr int kFrameBottomMargin = 160;  // below the last visible row
-constexpr int kNonClientAllowance = 800; // title bar, menu bar and borders
+constexpr int kFrameTop = 1200;         // top edge of the button frame
+constexpr int kFrameBottomMargin = 160; // below the last visible row
 
 constexpr bool isIndex(long long index) { return index >= 0 && index < kIndexCount; }
 
@@ -34,9 +33,6 @@ constexpr bool buttonVisible(int button, int index) { return button < (index + 1
 
 // Height of the button frame: down to the last visible row plus its margin.
 constexpr int frameHeight(int index) { return buttonTop(index * kButtonsPerRow) + kButtonHeight + kFrameBottomMargin; }
-
-// Nominal outer height of the window, title bar and menu bar included.
-constexpr int windowHeight(int index) { return frameHeight(index) + kFrameTop + kNonClientAllowance; }
 
 // "CH 00" ... "CH 99".
 QString buttonCaption(int button);

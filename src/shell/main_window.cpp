@@ -5,15 +5,16 @@
 #include "channel/numbers.h"
 #include "link/link_error.h"
 #include "link/port_choice.h"
+#include "link/stored_choices.h"
 #include "shell/about_box.h"
 #include "shell/twips.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QIcon>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -36,6 +37,8 @@ constexpr int kBuiltClientHeight = 5085;
 constexpr int kDisplayFrameWidth = 1245;
 // Below the button frame, the same margin the frames keep from the sides.
 constexpr int kClientBottomMargin = 90;
+// Set > Serial Port offers COM1 up to this one.
+constexpr int kMenuPorts = 2;
 
 template <typename Widget>
 Widget *place(Widget *widget, const char *name, int left, int top, int width, int height)
@@ -64,6 +67,14 @@ void setBold(QWidget *widget, bool bold)
     widget->setFont(font);
 }
 
+// The one place check marks are set: the entry standing for value, or none
+// when no entry does (a port the menu does not offer).
+void checkEntry(const QActionGroup *entries, int value)
+{
+    for (QAction *entry : entries->actions())
+        entry->setChecked(entry->data().toInt() == value);
+}
+
 } // namespace
 
 frmMain::frmMain(QWidget *parent)
@@ -81,11 +92,6 @@ frmMain::frmMain(QWidget *parent)
     setTabOrder();
 
     m_client->setFixedSize(twips::toPixels(kClientWidth), twips::toPixels(kBuiltClientHeight));
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->geometry();
-        const QSize outer = sizeHint();
-        move(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
-    }
 }
 
 frmMain::~frmMain() = default;
@@ -118,12 +124,12 @@ void frmMain::buildControls()
     autoSizeLabel(fraAuto, "Label2", QStringLiteral("End CH:"), 180, 690);
     cboEnd = place(new QComboBox(fraAuto), "cboEnd", 1050, 630, 645, 300);
     for (QComboBox *list : {cboStart, cboEnd}) {
-        // An edit field that shows the choice; only the drop-down and the arrow keys change it.
+        // An edit field that shows the choice; only the drop-down and the arrow keys
+        // change it. Being read-only, it cancels every typed character, which is all
+        // cboStart_KeyPress and cboEnd_KeyPress ever did.
         list->setEditable(true);
         list->setInsertPolicy(QComboBox::NoInsert);
         list->lineEdit()->setReadOnly(true);
-        list->installEventFilter(this);
-        list->lineEdit()->installEventFilter(this);
     }
     cboStart->setEditText(QStringLiteral("0"));
     cboEnd->setEditText(QStringLiteral("19"));
@@ -171,42 +177,48 @@ void frmMain::buildControls()
 
 void frmMain::buildMenus()
 {
-    const auto action = [this](QMenu *menu, const QString &caption, const char *name) {
+    const auto action = [this](QMenu *menu, const QString &caption, const QString &name) {
         QAction *entry = menu->addAction(caption);
-        entry->setObjectName(QString::fromLatin1(name));
+        entry->setObjectName(name);
+        return entry;
+    };
+    const auto menu = [this](QMenu *parent, const QString &title, const QString &name) {
+        QMenu *entry = parent ? parent->addMenu(title) : menuBar()->addMenu(title);
+        entry->setObjectName(name);
+        return entry;
+    };
+    // An entry of a choice list: checkable, exclusive within its group, carrying its value.
+    const auto choice = [this](QActionGroup *group, QAction *entry, int value) {
+        entry->setCheckable(true);
+        entry->setData(value);
+        group->addAction(entry);
         return entry;
     };
 
-    QMenu *mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
-    mnuFile->setObjectName(QStringLiteral("mnuFile"));
-    connect(action(mnuFile, QStringLiteral("E&xit"), "mnuFileExit"), &QAction::triggered, this,
+    QMenu *mnuFile = menu(nullptr, QStringLiteral("&File"), QStringLiteral("mnuFile"));
+    connect(action(mnuFile, QStringLiteral("E&xit"), QStringLiteral("mnuFileExit")), &QAction::triggered, this,
             [this] { mnuFileExit_Click(); });
 
-    QMenu *mnuSet = menuBar()->addMenu(QStringLiteral("&Set"));
-    mnuSet->setObjectName(QStringLiteral("mnuSet"));
-    mnuComm = mnuSet->addMenu(QStringLiteral("Serial &Port"));
-    mnuComm->setObjectName(QStringLiteral("mnuComm"));
-    mnuCom1 = action(mnuComm, QStringLiteral("com1"), "mnuCom1");
-    mnuCom2 = action(mnuComm, QStringLiteral("com2"), "mnuCom2");
-    for (QAction *entry : {mnuCom1, mnuCom2}) {
-        entry->setCheckable(true);
-        const int n = entry == mnuCom1 ? 1 : 2;
-        connect(entry, &QAction::triggered, this, [this, n] { handle([this, n] { mnuCom_Click(n); }); });
+    QMenu *mnuSet = menu(nullptr, QStringLiteral("&Set"), QStringLiteral("mnuSet"));
+    mnuComm = menu(mnuSet, QStringLiteral("Serial &Port"), QStringLiteral("mnuComm"));
+    m_portEntries = new QActionGroup(this);
+    for (int n = 1; n <= kMenuPorts; ++n) {
+        QAction *entry = action(mnuComm, QStringLiteral("com%1").arg(n), QStringLiteral("mnuCom%1").arg(n));
+        connect(choice(m_portEntries, entry, n), &QAction::triggered, this,
+                [this, n] { handle([this, n] { mnuCom_Click(n); }); });
     }
 
-    mnuChannel = mnuSet->addMenu(QStringLiteral("&Channel Count"));
-    mnuChannel->setObjectName(QStringLiteral("mnuChannel"));
+    mnuChannel = menu(mnuSet, QStringLiteral("&Channel Count"), QStringLiteral("mnuChannel"));
+    m_bankEntries = new QActionGroup(this);
     for (int k = 0; k < bank::kIndexCount; ++k) {
-        QAction *entry = mnuChannel->addAction(QString::number(bank::channelCount(k)));
-        entry->setObjectName(QStringLiteral("mnuChNum(%1)").arg(k));
-        entry->setCheckable(true);
-        connect(entry, &QAction::triggered, this, [this, k] { handle([this, k] { mnuChNum_Click(k); }); });
-        mnuChNum[static_cast<std::size_t>(k)] = entry;
+        QAction *entry = action(mnuChannel, QString::number(bank::channelCount(k)),
+                                QStringLiteral("mnuChNum(%1)").arg(k));
+        connect(choice(m_bankEntries, entry, k), &QAction::triggered, this,
+                [this, k] { handle([this, k] { mnuChNum_Click(k); }); });
     }
 
-    QMenu *mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
-    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
-    connect(action(mnuHelp, QStringLiteral("&About"), "mnuAbout"), &QAction::triggered, this,
+    QMenu *mnuHelp = menu(nullptr, QStringLiteral("&Help"), QStringLiteral("mnuHelp"));
+    connect(action(mnuHelp, QStringLiteral("&About"), QStringLiteral("mnuAbout")), &QAction::triggered, this,
             [this] { handle([this] { mnuAbout_Click(); }); });
 }
 
@@ -222,34 +234,11 @@ void frmMain::setTabOrder()
 void frmMain::Form_Load()
 {
     handle([this] {
-        const QString chNumText = m_store.read(SettingsStore::kChNum);
-        const std::optional<double> chNum = strictNumber(chNumText);
-        std::optional<int> index = chNum ? bank::indexFromSetting(*chNum) : std::nullopt;
-        if (!index) {
-            m_failures << QStringLiteral("The stored setting ChNum (\"%1\") is not a channel count of 10 to 100; "
-                                         "20 channels are used instead.")
-                              .arg(chNumText);
-            index = 1;
-        }
-
-        const QString comPortText = m_store.read(SettingsStore::kComPort);
-        const std::optional<double> comPort = strictNumber(comPortText);
-        const std::optional<std::int16_t> portNumber = comPort ? roundToInt16(*comPort) : std::nullopt;
-        const bool accepted = portNumber && *portNumber >= SerialPort::kLowestPort
-            && *portNumber <= SerialPort::kHighestPort;
-        if (accepted) {
-            comScan.setCommPort(*portNumber);
-        } else {
-            m_failures << QStringLiteral("The stored setting ComPort (\"%1\") is not a port number of 1 to %2; "
-                                         "COM1 is used instead.")
-                              .arg(comPortText)
-                              .arg(SerialPort::kHighestPort);
-            comScan.setCommPort(1);
-        }
-        mnuCom1->setChecked(comScan.commPort() == 1);
-        mnuCom2->setChecked(comScan.commPort() == 2);
-
-        mnuChNum_Click(*index);
+        const StoredChoices stored = readStoredChoices(m_store);
+        m_failures << stored.warnings;
+        comScan.setCommPort(stored.port);
+        checkEntry(m_portEntries, comScan.commPort());
+        mnuChNum_Click(stored.bankIndex);
         noteFailure([this] { comScan.setPortOpen(true); });
     });
 }
@@ -293,31 +282,48 @@ void frmMain::mnuChNum_Click(int Index)
         cmdCH[static_cast<std::size_t>(i)]->setText(bank::buttonCaption(i));
     for (int i = 0; i < bank::kButtonCount; ++i)
         cmdCH[static_cast<std::size_t>(i)]->setVisible(bank::buttonVisible(i, Index));
-    for (int k = 0; k < bank::kIndexCount; ++k)
-        mnuChNum[static_cast<std::size_t>(k)]->setChecked(k == Index);
+    checkEntry(m_bankEntries, Index);
 
     resizeToBank(Index);
 }
 
-void frmMain::resizeToBank(int Index)
+void frmMain::resizeToBank(int index)
 {
-    const int frameHeight = bank::frameHeight(Index);
+    const int frameHeight = bank::frameHeight(index);
     fraMan->resize(fraMan->width(), twips::toPixels(frameHeight));
-    m_nominalHeightTwips = bank::windowHeight(Index);
 
-    // The nominal height sets aside a fixed allowance for title bar, menu bar and
-    // borders; here the platform's own sizes take its place, so the last row is
-    // never cut off and keeps the same margin in every bank.
+    // The client area ends the same margin below the last row in every bank; the
+    // platform's title bar, menu bar and borders come on top of it.
     m_client->setFixedSize(twips::toPixels(kClientWidth),
                            twips::toPixels(bank::kFrameTop + frameHeight + kClientBottomMargin));
     adjustSize();
+    centreOnScreen(Qt::Vertical);
+}
 
+void frmMain::centreOnScreen(Qt::Orientations directions)
+{
     const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    const int outerHeight = frameGeometry().height() > height() ? frameGeometry().height() : sizeHint().height();
+    // The outer size counts the frame once the window has one; move() places the frame.
+    const QSize outer = frameGeometry().size();
     const QRect area = screen->geometry();
-    move(x(), area.y() + (area.height() - outerHeight) / 2);
+    const int left = directions & Qt::Horizontal ? area.x() + (area.width() - outer.width()) / 2 : x();
+    const int top = directions & Qt::Vertical ? area.y() + (area.height() - outer.height()) / 2 : y();
+    move(left, top);
+}
+
+bool frmMain::event(QEvent *event)
+{
+    // First shown at the centre of the screen. A window manager frames the window
+    // only after it is shown, and the frame makes it taller: centre again then.
+    if (!m_placed && (event->type() == QEvent::Show || (event->type() == QEvent::Move && isVisible()))) {
+        const bool framed = frameGeometry().size() != size();
+        if (event->type() == QEvent::Show || framed)
+            centreOnScreen(Qt::Horizontal | Qt::Vertical);
+        m_placed = framed;
+    }
+    return QMainWindow::event(event);
 }
 
 void frmMain::cmdAuto_Click()
@@ -403,10 +409,7 @@ void frmMain::showScanState()
 
 void frmMain::mnuCom_Click(int n)
 {
-    m_failures << choosePort(comScan, m_store, n, [this](int chosen) {
-        mnuCom1->setChecked(chosen == 1);
-        mnuCom2->setChecked(chosen == 2);
-    });
+    m_failures << choosePort(comScan, m_store, n, [this](int chosen) { checkEntry(m_portEntries, chosen); });
 }
 
 void frmMain::mnuAbout_Click()
@@ -428,39 +431,6 @@ void frmMain::Form_Unload()
 {
     tmrScan->stop();
     comScan.setPortOpen(false);
-}
-
-bool frmMain::cboStart_KeyPress(const QKeyEvent *key) const { return cboEnd_KeyPress(key); }
-
-bool frmMain::cboEnd_KeyPress(const QKeyEvent *key) const
-{
-    // Every key that would type into the edit field is cancelled; Tab still moves
-    // the focus and the arrow keys still step through the list.
-    switch (key->key()) {
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-        return false;
-    case Qt::Key_Backspace:
-    case Qt::Key_Delete:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        return true;
-    default:
-        return !key->text().isEmpty() && !(key->modifiers() & Qt::AltModifier);
-    }
-}
-
-bool frmMain::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::KeyPress) {
-        const auto *key = static_cast<QKeyEvent *>(event);
-        if (watched == cboStart || watched == cboStart->lineEdit())
-            return cboStart_KeyPress(key);
-        if (watched == cboEnd || watched == cboEnd->lineEdit())
-            return cboEnd_KeyPress(key);
-    }
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void frmMain::handle(const std::function<void()> &handler)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "channel/bank.h"
 #include "channel/scan.h"
 #include "link/serial_port.h"
 #include "link/settings_store.h"
@@ -12,6 +13,7 @@
 #include <functional>
 
 class QAction;
+class QActionGroup;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -26,6 +28,11 @@ namespace queltor {
 // The panel's one working window. Layout and wiring only: the command bytes,
 // the bank's arithmetic and the scan's states live in channel/, the port and
 // the settings in link/. Controls carry their names as object names.
+//
+// Naming: the controls and their handlers keep the names the panel's behaviour
+// is written in (frmMain, cmdCH, lblCH, comScan, ChCount, cmdAuto_Click,
+// Form_Load), so the two read side by side; everything else is ordinary Qt
+// style, camelCase with m_ members.
 class frmMain : public QMainWindow
 {
     Q_OBJECT
@@ -39,12 +46,10 @@ public:
     int channelCount() const { return ChCount; }
     const Scan &scan() const { return m_scan; }
     const SerialPort &port() const { return comScan; }
-    // The window height the bank asks for, title bar and menu bar included.
-    int nominalHeightTwips() const { return m_nominalHeightTwips; }
 
 protected:
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildControls();
@@ -62,11 +67,10 @@ private:
     void mnuAbout_Click();
     void mnuFileExit_Click();
     void Form_Unload();
-    bool cboStart_KeyPress(const QKeyEvent *key) const;
-    bool cboEnd_KeyPress(const QKeyEvent *key) const;
 
     void showScanState();
-    void resizeToBank(int Index);
+    void resizeToBank(int index);
+    void centreOnScreen(Qt::Orientations directions);
     void centreDisplay();
 
     // Runs a handler the way every event reaches the window: failures are
@@ -82,7 +86,7 @@ private:
     ScanSchedule m_schedule;
     QElapsedTimer m_clock;
     int ChCount = 0;
-    int m_nominalHeightTwips = 0;
+    bool m_placed = false; // centred on the screen with the frame it was given
     QStringList m_failures;
 
     QWidget *m_client = nullptr;
@@ -96,14 +100,13 @@ private:
     QLineEdit *txtTerm = nullptr;
     QRadioButton *optMan = nullptr;
     QGroupBox *fraMan = nullptr;
-    std::array<QPushButton *, 100> cmdCH{};
+    std::array<QPushButton *, bank::kButtonCount> cmdCH{};
     QTimer *tmrScan = nullptr;
 
     QMenu *mnuComm = nullptr;
     QMenu *mnuChannel = nullptr;
-    QAction *mnuCom1 = nullptr;
-    QAction *mnuCom2 = nullptr;
-    std::array<QAction *, 10> mnuChNum{};
+    QActionGroup *m_portEntries = nullptr; // mnuCom1, mnuCom2
+    QActionGroup *m_bankEntries = nullptr; // mnuChNum(0) to mnuChNum(9)
 };
 
 } // namespace queltor
