@@ -3,6 +3,7 @@
 #include "panel.h"
 
 #include "channel/bank.h"
+#include "shell/frame_box.h"
 
 #include <QClipboard>
 #include <QGroupBox>
@@ -33,6 +34,8 @@ private slots:
     void windowIsFixedAndCentredVertically();
     void initialStateIsManual();
 
+    void framesLookAsTheStyleDrawsThem_data();
+    void framesLookAsTheStyleDrawsThem();
     void listsTakeNoTyping_data();
     void listsTakeNoTyping();
 
@@ -263,6 +266,59 @@ void TestMainWindow::initialStateIsManual()
     QCOMPARE(panel.action(QStringLiteral("mnuAbout"))->text(), QStringLiteral("&About"));
     QCOMPARE(panel.child<QMenu>(QStringLiteral("mnuComm"))->title(), QStringLiteral("Serial &Port"));
     QCOMPARE(panel.child<QMenu>(QStringLiteral("mnuChannel"))->title(), QStringLiteral("&Channel Count"));
+}
+
+// Equal but for the last bit of blending: a frame blended onto a transparent
+// picture first and then onto the window rounds its half-covered edge pixels
+// once more than one drawn on the window directly.
+static bool sameToRounding(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QColor p = a.pixelColor(x, y);
+            const QColor q = b.pixelColor(x, y);
+            if (qAbs(p.red() - q.red()) > 1 || qAbs(p.green() - q.green()) > 1 || qAbs(p.blue() - q.blue()) > 1)
+                return false;
+        }
+    }
+    return true;
+}
+
+void TestMainWindow::framesLookAsTheStyleDrawsThem_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("untitled") << QString() << true;
+    QTest::newRow("untitled, disabled") << QString() << false;
+    QTest::newRow("titled") << QStringLiteral("Channel") << true;
+    QTest::newRow("titled, disabled") << QStringLiteral("Channel") << false;
+}
+
+// The frame drawn once and copied looks exactly like the style's own, also
+// after its look has changed and when only part of it is repainted.
+void TestMainWindow::framesLookAsTheStyleDrawsThem()
+{
+    QFETCH(QString, title);
+    QFETCH(bool, enabled);
+    QWidget window;
+    window.resize(400, 200);
+    QGroupBox plain(title, &window);
+    FrameBox copied(title, &window);
+    for (QGroupBox *box : {static_cast<QGroupBox *>(&plain), static_cast<QGroupBox *>(&copied)}) {
+        box->setGeometry(10, 10, 380, 180);
+        box->setEnabled(!enabled);
+        (void)box->grab(); // drawn once in the other state
+        box->setEnabled(enabled);
+    }
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    for (const QRect &part : {copied.rect(), QRect(50, 40, 61, 24), QRect(300, 150, 80, 30)}) {
+        const QString where =
+            QStringLiteral("%1,%2 %3x%4").arg(part.x()).arg(part.y()).arg(part.width()).arg(part.height());
+        QVERIFY2(sameToRounding(copied.grab(part).toImage(), plain.grab(part).toImage()), qPrintable(where));
+    }
 }
 
 void TestMainWindow::listsTakeNoTyping_data()

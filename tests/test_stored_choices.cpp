@@ -29,26 +29,45 @@ void TestStoredChoices::storedTextGivesChoice_data()
     const QStringList none;
     const QStringList chNum{QStringLiteral("ChNum")};
     const QStringList comPort{QStringLiteral("ComPort")};
-    QTest::newRow("first run") << "-" << "-" << 1 << 1 << none;
-    QTest::newRow("saved") << "9" << "2" << 9 << 2 << none;
-    QTest::newRow("a port the menu lacks") << "0" << "255" << 0 << 255 << none;
-    QTest::newRow("blanks around") << " 4 " << "\t2 " << 4 << 2 << none;
-    QTest::newRow("fractions round through the count") << "0.5" << "1.5" << 0 << 2 << none;
-    QTest::newRow("exponent and hex") << "9E0" << "&H2" << 9 << 2 << none;
+    QTest::newRow("first run") << "-"
+                               << "-" << 1 << 1 << none;
+    QTest::newRow("saved") << "9"
+                           << "2" << 9 << 2 << none;
+    QTest::newRow("a port the menu lacks") << "0"
+                                           << "255" << 0 << 255 << none;
+    QTest::newRow("blanks around") << " 4 "
+                                   << "\t2 " << 4 << 2 << none;
+    QTest::newRow("fractions round through the count") << "0.5"
+                                                       << "1.5" << 0 << 2 << none;
+    QTest::newRow("exponent and hex") << "9E0"
+                                      << "&H2" << 9 << 2 << none;
 
-    QTest::newRow("ChNum empty") << "" << "2" << 1 << 2 << chNum;
-    QTest::newRow("ChNum letters") << "abc" << "2" << 1 << 2 << chNum;
-    QTest::newRow("ChNum trailing junk") << "3x" << "2" << 1 << 2 << chNum;
-    QTest::newRow("ChNum bank 10") << "10" << "2" << 1 << 2 << chNum;
-    QTest::newRow("ChNum negative") << "-1" << "2" << 1 << 2 << chNum;
-    QTest::newRow("ChNum overflows 16 bits") << "5000" << "2" << 1 << 2 << chNum;
-    QTest::newRow("ChNum too large to read") << "1e400" << "2" << 1 << 2 << chNum;
-    QTest::newRow("ComPort letters") << "3" << "COM2" << 3 << 1 << comPort;
-    QTest::newRow("ComPort zero") << "3" << "0" << 3 << 1 << comPort;
-    QTest::newRow("ComPort 256") << "3" << "256" << 3 << 1 << comPort;
-    QTest::newRow("ComPort overflows 16 bits") << "3" << "40000" << 3 << 1 << comPort;
-    QTest::newRow("ComPort empty") << "3" << "" << 3 << 1 << comPort;
-    QTest::newRow("both bad") << "x" << "y" << 1 << 1 << (chNum + comPort);
+    QTest::newRow("ChNum empty") << ""
+                                 << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum letters") << "abc"
+                                   << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum trailing junk") << "3x"
+                                         << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum bank 10") << "10"
+                                   << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum negative") << "-1"
+                                    << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum overflows 16 bits") << "5000"
+                                             << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum too large to read") << "1e400"
+                                             << "2" << 1 << 2 << chNum;
+    QTest::newRow("ComPort letters") << "3"
+                                     << "COM2" << 3 << 1 << comPort;
+    QTest::newRow("ComPort zero") << "3"
+                                  << "0" << 3 << 1 << comPort;
+    QTest::newRow("ComPort 256") << "3"
+                                 << "256" << 3 << 1 << comPort;
+    QTest::newRow("ComPort overflows 16 bits") << "3"
+                                               << "40000" << 3 << 1 << comPort;
+    QTest::newRow("ComPort empty") << "3"
+                                   << "" << 3 << 1 << comPort;
+    QTest::newRow("both bad") << "x"
+                              << "y" << 1 << 1 << (chNum + comPort);
 }
 
 void TestStoredChoices::storedTextGivesChoice()

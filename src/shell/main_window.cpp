@@ -7,6 +7,7 @@
 #include "link/port_choice.h"
 #include "link/stored_choices.h"
 #include "shell/about_box.h"
+#include "shell/frame_box.h"
 #include "shell/twips.h"
 
 #include <QActionGroup>
@@ -102,10 +103,10 @@ void frmMain::buildControls()
     m_client->setObjectName(QStringLiteral("client"));
     setCentralWidget(m_client);
 
-    fraAuto = place(new QGroupBox(m_client), "fraAuto", 90, 60, 9015, 1095);
+    fraAuto = place(new FrameBox(m_client), "fraAuto", 90, 60, 9015, 1095);
     fraAuto->setEnabled(false);
 
-    fraCh = place(new QGroupBox(QStringLiteral("Channel"), fraAuto), "fraCh", 7590, 120, kDisplayFrameWidth, 885);
+    fraCh = place(new FrameBox(QStringLiteral("Channel"), fraAuto), "fraCh", 7590, 120, kDisplayFrameWidth, 885);
     lblCH = autoSizeLabel(fraCh, "lblCH", QStringLiteral("00"), 270, 210);
     QFont displayFont(QStringLiteral("굴림"));
     displayFont.setStyleHint(QFont::SansSerif);
@@ -137,7 +138,7 @@ void frmMain::buildControls()
     txtTerm = place(new QLineEdit(QStringLiteral("1"), fraAuto), "txtTerm", 3150, 240, 525, 270);
     autoSizeLabel(fraAuto, "Label4", QStringLiteral("sec"), 3690, 300);
 
-    fraMan = place(new QGroupBox(m_client), "fraMan", 90, bank::kFrameTop, 9015, 3765);
+    fraMan = place(new FrameBox(m_client), "fraMan", 90, bank::kFrameTop, 9015, 3765);
     for (int i = 0; i < bank::kButtonCount; ++i) {
         auto *button = new QPushButton(fraMan);
         button->setObjectName(QStringLiteral("cmdCH(%1)").arg(i));
