@@ -8,31 +8,11 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
-#include <poll.h>
-
 using namespace queltor;
 
 namespace {
 
 QByteArray command(int ch) { return QStringLiteral("V%1\r\n").arg(ch, 2, 10, QLatin1Char('0')).toLatin1(); }
-
-// Everything the master holds, until it has been quiet for quietMs.
-QByteArray drain(Pty &pty, int quietMs)
-{
-    QByteArray got;
-    QElapsedTimer quiet;
-    quiet.start();
-    while (quiet.elapsed() < quietMs) {
-        pollfd p{pty.masterFd(), POLLIN, 0};
-        ::poll(&p, 1, 5);
-        QCoreApplication::processEvents();
-        const qsizetype before = got.size();
-        reliability::readReady(pty.masterFd(), got);
-        if (got.size() != before)
-            quiet.restart();
-    }
-    return got;
-}
 
 class ScanPanel : public Panel
 {
@@ -72,13 +52,13 @@ void TestBackpressure::stalledDeviceFailsTheWriteAndQueuesNothing()
     QByteArray warmUp;
     QVERIFY(reliability::runUntil(
         [&] {
-            reliability::readReady(panel.com1.masterFd(), warmUp);
+            panel.com1.drainInto(warmUp);
             return warmUp.size() >= 5 * 120;
         },
         20000));
     QTest::mouseClick(panel.startStop(), Qt::LeftButton);
     QCOMPARE(panel.startStop()->text(), QStringLiteral("Start Scan"));
-    drain(panel.com1, 100);
+    panel.com1.readAll(100);
 
     reliability::Heartbeat heartbeat;
     const long long before = reliability::residentBytes();
@@ -116,7 +96,7 @@ void TestBackpressure::stalledDeviceFailsTheWriteAndQueuesNothing()
 
     // What the device finds once it reads again: whole commands in scan order,
     // and the last of them is what the display shows.
-    const QByteArray wire = drain(panel.com1, 300);
+    const QByteArray wire = panel.com1.readAll(300);
     const int accepted = int(wire.size() / 5);
     QVERIFY(accepted > 0);
     QCOMPARE(wire.size() % 5, 0);
@@ -139,7 +119,7 @@ void TestBackpressure::stalledDeviceFailsTheWriteAndQueuesNothing()
     QVERIFY2(heartbeat.longestOwnGapMs() <= 100, qPrintable(QString::number(heartbeat.longestOwnGapMs())));
     QVERIFY(heartbeat.ticks() > 0);
     // What the system held is all there is: the refused command is not kept for later.
-    QCOMPARE(drain(panel.com1, 300), QByteArray());
+    QCOMPARE(panel.com1.readAll(300), QByteArray());
     if (reliability::kResidentSizeMeaningful)
         QVERIFY2(stalledPeak - before < 256 * 1024, qPrintable(QString::number(stalledPeak - before)));
 

@@ -20,7 +20,8 @@
 class Panel
 {
 public:
-    Panel()
+    explicit Panel(int messagePollMs = 5)
+        : messages(messagePollMs)
     {
         config.mapPort(1, com1.slavePath());
         config.mapPort(2, com2.slavePath());
