@@ -7,14 +7,11 @@
 
 #include <QFile>
 #include <QSerialPort>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <memory>
 
 using namespace queltor;
 
@@ -34,17 +31,29 @@ QString linkErrorOf(F f)
 
 const QByteArray kCommand("V07\r\n");
 
-// COM1 mapped to a fresh pty, then the store and the adapter that will open it:
-// the map is on disk before the store reads it, as a user's file would be.
+// COM<number> mapped to a fresh pty (no port mapped for kUnmapped), then the
+// store and the adapter set to that port: the map is on disk before the store
+// reads it, as a user's file would be.
 struct MappedPty
 {
     TempConfig config;
     Pty pty;
-    MappedPty() { config.mapPort(1, pty.slavePath()); }
+    explicit MappedPty(int number)
+    {
+        if (number)
+            config.mapPort(number, pty.slavePath());
+    }
 };
 
 struct PortOnPty : MappedPty
 {
+    static constexpr int kUnmapped = 0;
+    explicit PortOnPty(int number = 1)
+        : MappedPty(number)
+    {
+        if (number)
+            port.setCommPort(number);
+    }
     const SettingsStore store;
     SerialPort port{store};
 };
@@ -110,14 +119,12 @@ void TestSerialPort::bytesArriveExactly()
 
 void TestSerialPort::lineSettingsApplied()
 {
-    TempConfig config;
-    Pty pty;
-    QVERIFY(pty.isValid());
-    config.mapPort(2, pty.slavePath());
+    PortOnPty link(2);
+    QVERIFY(link.pty.isValid());
 
     // Leave the line in a state unlike ours, so nothing passes by default.
     {
-        const int fd = ::open(QFile::encodeName(pty.slavePath()).constData(), O_RDWR | O_NOCTTY);
+        const int fd = ::open(QFile::encodeName(link.pty.slavePath()).constData(), O_RDWR | O_NOCTTY);
         QVERIFY(fd >= 0);
         termios t{};
         QCOMPARE(::tcgetattr(fd, &t), 0);
@@ -128,12 +135,9 @@ void TestSerialPort::lineSettingsApplied()
         ::close(fd);
     }
 
-    const SettingsStore store;
-    SerialPort port(store);
-    port.setCommPort(2);
-    port.setPortOpen(true);
+    link.port.setPortOpen(true);
 
-    const termios t = pty.slaveSettings();
+    const termios t = link.pty.slaveSettings();
     QCOMPARE(::cfgetospeed(&t), speed_t(B9600));
     QCOMPARE(::cfgetispeed(&t), speed_t(B9600));
     QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
@@ -158,32 +162,28 @@ void TestSerialPort::openFailures()
 {
     QFETCH(QString, kind);
     QFETCH(QString, reason);
-    TempConfig config;
-    QTemporaryDir dir;
-    QString device = dir.path() + QStringLiteral("/ttyNONE");
+    PortOnPty link;
+    QVERIFY(link.pty.isValid());
+    QString device = link.config.path() + QStringLiteral("/ttyNONE");
     if (kind == QLatin1String("missing-dir")) {
-        device = dir.path() + QStringLiteral("/gone/ttyUSB0");
+        device = link.config.path() + QStringLiteral("/gone/ttyUSB0");
     } else if (kind == QLatin1String("file") || kind == QLatin1String("under-file")) {
         QFile file(device);
         QVERIFY(file.open(QIODevice::WriteOnly));
         if (kind == QLatin1String("under-file"))
             device += QStringLiteral("/0");
     }
-    config.mapPort(1, device);
-    const SettingsStore store;
-    SerialPort port(store);
+    link.config.mapPort(1, device);
 
-    QCOMPARE(linkErrorOf([&] { port.setPortOpen(true); }),
+    QCOMPARE(linkErrorOf([&] { link.port.setPortOpen(true); }),
              QStringLiteral("COM1 (%1) could not be opened: %2.").arg(device, reason));
-    QVERIFY(!port.portOpen());
+    QVERIFY(!link.port.portOpen());
 
     // Once the device is there, the same port opens and writes.
-    Pty pty;
-    QVERIFY(pty.isValid());
-    config.mapPort(1, pty.slavePath());
-    port.setPortOpen(true);
-    port.output(kCommand);
-    QCOMPARE(pty.readAll(), kCommand);
+    link.config.mapPort(1, link.pty.slavePath());
+    link.port.setPortOpen(true);
+    link.port.output(kCommand);
+    QCOMPARE(link.pty.readAll(), kCommand);
 }
 
 void TestSerialPort::portInUse_data()
@@ -197,27 +197,23 @@ void TestSerialPort::portInUse_data()
 void TestSerialPort::portInUse()
 {
     QFETCH(bool, heldByQSerialPort);
-    TempConfig config;
-    Pty pty;
-    QVERIFY(pty.isValid());
-    config.mapPort(2, pty.slavePath());
-    const SettingsStore store;
+    PortOnPty link(2);
+    QVERIFY(link.pty.isValid());
+    SerialPort &port = link.port;
 
-    SerialPort holder(store);
+    SerialPort holder(link.store);
     QSerialPort bareHolder;
     if (heldByQSerialPort) {
-        bareHolder.setPortName(pty.slavePath());
+        bareHolder.setPortName(link.pty.slavePath());
         QVERIFY(bareHolder.open(QIODevice::ReadWrite));
     } else {
         holder.setCommPort(2);
         holder.setPortOpen(true);
     }
 
-    SerialPort port(store);
-    port.setCommPort(2);
-    QCOMPARE(
-        linkErrorOf([&] { port.setPortOpen(true); }),
-        QStringLiteral("COM2 (%1) could not be opened: the port is in use by another program.").arg(pty.slavePath()));
+    QCOMPARE(linkErrorOf([&] { port.setPortOpen(true); }),
+             QStringLiteral("COM2 (%1) could not be opened: the port is in use by another program.")
+                 .arg(link.pty.slavePath()));
     QVERIFY(!port.portOpen());
 
     // Free again once the other lets go.
@@ -225,40 +221,35 @@ void TestSerialPort::portInUse()
     bareHolder.close();
     port.setPortOpen(true);
     port.output(kCommand);
-    QCOMPARE(pty.readAll(), kCommand);
+    QCOMPARE(link.pty.readAll(), kCommand);
 }
 
 void TestSerialPort::noPermission()
 {
     if (::geteuid() == 0)
         QSKIP("root may open any device");
-    TempConfig config;
-    Pty pty;
-    QVERIFY(pty.isValid());
-    QVERIFY(QFile::setPermissions(pty.slavePath(), QFileDevice::Permissions()));
-    config.mapPort(1, pty.slavePath());
-    const SettingsStore store;
-    SerialPort port(store);
+    PortOnPty link;
+    QVERIFY(link.pty.isValid());
+    QVERIFY(QFile::setPermissions(link.pty.slavePath(), QFileDevice::Permissions()));
 
-    const QString message = linkErrorOf([&] { port.setPortOpen(true); });
+    const QString message = linkErrorOf([&] { link.port.setPortOpen(true); });
     QVERIFY2(message.startsWith(
-                 QStringLiteral("COM1 (%1) could not be opened: you have no permission").arg(pty.slavePath())),
+                 QStringLiteral("COM1 (%1) could not be opened: you have no permission").arg(link.pty.slavePath())),
              qPrintable(message));
     QVERIFY2(message.contains(QLatin1String("dialout")), qPrintable(message));
 }
 
 void TestSerialPort::writeWhileClosed()
 {
-    TempConfig config;
-    Pty pty;
-    QVERIFY(pty.isValid());
-    const SettingsStore store;
-    SerialPort port(store);
+    PortOnPty link(PortOnPty::kUnmapped);
+    QVERIFY(link.pty.isValid());
+    Pty &pty = link.pty;
+    SerialPort &port = link.port;
 
     const QString neverOpened = linkErrorOf([&] { port.output(kCommand); });
     QCOMPARE(neverOpened, QStringLiteral("COM1 (/dev/ttyS0) could not be written to: the port is not open."));
 
-    config.mapPort(1, pty.slavePath());
+    link.config.mapPort(1, pty.slavePath());
     port.setPortOpen(true);
     port.setPortOpen(false);
     QCOMPARE(linkErrorOf([&] { port.output(kCommand); }),
@@ -268,18 +259,15 @@ void TestSerialPort::writeWhileClosed()
 
 void TestSerialPort::writeAfterDeviceVanished()
 {
-    TempConfig config;
-    auto pty = std::make_unique<Pty>();
-    QVERIFY(pty->isValid());
-    const QString vanished = pty->slavePath();
-    config.mapPort(1, vanished);
-    const SettingsStore store;
-    SerialPort port(store);
+    PortOnPty link;
+    QVERIFY(link.pty.isValid());
+    SerialPort &port = link.port;
+    const QString vanished = link.pty.slavePath();
     port.setPortOpen(true);
     port.output(kCommand);
-    QCOMPARE(pty->readAll(), kCommand);
+    QCOMPARE(link.pty.readAll(), kCommand);
 
-    pty->closeMaster();
+    link.pty.closeMaster();
     const QString expected =
         QStringLiteral("COM1 (%1) could not be written to: the device has gone away.").arg(vanished);
     QCOMPARE(linkErrorOf([&] { port.output(kCommand); }), expected);
@@ -289,12 +277,12 @@ void TestSerialPort::writeAfterDeviceVanished()
     // Closing the dead port and opening a live one brings the link back.
     port.setPortOpen(false);
     QVERIFY(!port.portOpen());
-    pty = std::make_unique<Pty>();
-    QVERIFY(pty->isValid());
-    config.mapPort(1, pty->slavePath());
+    Pty replugged;
+    QVERIFY(replugged.isValid());
+    link.config.mapPort(1, replugged.slavePath());
     port.setPortOpen(true);
     port.output("V11\r\n");
-    QCOMPARE(pty->readAll(), QByteArray("V11\r\n"));
+    QCOMPARE(replugged.readAll(), QByteArray("V11\r\n"));
 }
 
 void TestSerialPort::fullDeviceTakesNothingMore()
@@ -354,16 +342,14 @@ void TestSerialPort::commPortRange()
 {
     QFETCH(int, number);
     QFETCH(bool, accepted);
-    TempConfig config;
-    const SettingsStore store;
-    SerialPort port(store);
-    port.setCommPort(2);
+    PortOnPty link(2);
+    SerialPort &port = link.port;
 
     const QString message = linkErrorOf([&] { port.setCommPort(number); });
     if (accepted) {
         QVERIFY2(message.isNull(), qPrintable(message));
         QCOMPARE(port.commPort(), number);
-        QCOMPARE(port.portLabel(), QStringLiteral("COM%1 (%2)").arg(number).arg(store.portDevice(number)));
+        QCOMPARE(port.portLabel(), QStringLiteral("COM%1 (%2)").arg(number).arg(link.store.portDevice(number)));
     } else {
         QCOMPARE(message, QStringLiteral("Port number %1 is not available; the ports are 1 to 255.").arg(number));
         QCOMPARE(port.commPort(), 2);
@@ -389,13 +375,11 @@ void TestSerialPort::commPortFixedWhileOpen()
 
 void TestSerialPort::closeAndReopen()
 {
-    TempConfig config;
-    Pty first;
+    PortOnPty link;
+    Pty &first = link.pty;
     Pty second;
     QVERIFY(first.isValid() && second.isValid());
-    config.mapPort(1, first.slavePath());
-    const SettingsStore store;
-    SerialPort port(store);
+    SerialPort &port = link.port;
 
     port.setPortOpen(false); // never opened: harmless
     port.setPortOpen(true);
@@ -403,7 +387,7 @@ void TestSerialPort::closeAndReopen()
     QVERIFY(port.portOpen());
 
     // The label names the device that was opened, even if the map moves on meanwhile.
-    config.mapPort(1, second.slavePath());
+    link.config.mapPort(1, second.slavePath());
     QCOMPARE(port.deviceName(), first.slavePath());
     QCOMPARE(port.portLabel(), QStringLiteral("COM1 (%1)").arg(first.slavePath()));
     port.output("V01\r\n");
@@ -440,18 +424,16 @@ void TestSerialPort::deviceMapping()
     QFETCH(int, number);
     QFETCH(QString, mappedPort);
     QFETCH(QString, expected);
-    TempConfig config;
+    PortOnPty link(PortOnPty::kUnmapped);
     if (!mappedPort.isEmpty()) {
         const int eq = mappedPort.indexOf(QLatin1Char('='));
-        config.mapPort(mappedPort.left(eq).toInt(), mappedPort.mid(eq + 1));
+        link.config.mapPort(mappedPort.left(eq).toInt(), mappedPort.mid(eq + 1));
     }
-    const SettingsStore store;
-    SerialPort port(store);
-    port.setCommPort(number);
+    link.port.setCommPort(number);
 
-    QCOMPARE(store.portDevice(number), expected);
-    QCOMPARE(port.deviceName(), expected);
-    QCOMPARE(port.portLabel(), QStringLiteral("COM%1 (%2)").arg(number).arg(expected));
+    QCOMPARE(link.store.portDevice(number), expected);
+    QCOMPARE(link.port.deviceName(), expected);
+    QCOMPARE(link.port.portLabel(), QStringLiteral("COM%1 (%2)").arg(number).arg(expected));
 }
 
 QTEST_GUILESS_MAIN(TestSerialPort)
