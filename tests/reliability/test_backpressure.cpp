@@ -5,30 +5,17 @@
 #include "panel.h"
 #include "reliability.h"
 
-#include <QLineEdit>
-#include <QRadioButton>
-
 using namespace queltor;
 
 namespace {
 
-QByteArray command(int ch) { return QStringLiteral("V%1\r\n").arg(ch, 2, 10, QLatin1Char('0')).toLatin1(); }
-
-class ScanPanel : public Panel
+// The shortest term over every channel of the largest bank.
+void startFastScan(const Panel &panel)
 {
-public:
-    QPushButton *startStop() const { return child<QPushButton>(QStringLiteral("cmdAuto")); }
-    QTimer *timer() const { return child<QTimer>(QStringLiteral("tmrScan")); }
-
-    void startScan(const QString &term) const
-    {
-        QTest::mouseClick(child<QRadioButton>(QStringLiteral("optAuto")), Qt::LeftButton);
-        child<QComboBox>(QStringLiteral("cboStart"))->setCurrentIndex(0);
-        child<QComboBox>(QStringLiteral("cboEnd"))->setCurrentIndex(99);
-        child<QLineEdit>(QStringLiteral("txtTerm"))->setText(term);
-        QTest::mouseClick(startStop(), Qt::LeftButton);
-    }
-};
+    panel.chooseAuto();
+    panel.setUp(0, 99, QStringLiteral("0.001"));
+    panel.pressStartStop();
+}
 
 } // namespace
 
@@ -41,14 +28,14 @@ private slots:
 
 void TestBackpressure::stalledDeviceFailsTheWriteAndQueuesNothing()
 {
-    ScanPanel panel;
+    Panel panel;
     panel.start();
     panel.choose(QStringLiteral("mnuChNum(9)"));
     QCOMPARE(panel.messages.count(), 0);
 
     // Warm-up with the device reading: one pass over every channel, so that what
     // the window allocates once is allocated before memory is measured.
-    panel.startScan(QStringLiteral("0.001"));
+    startFastScan(panel);
     QByteArray warmUp;
     QVERIFY(reliability::runUntil(
         [&] {
@@ -56,7 +43,7 @@ void TestBackpressure::stalledDeviceFailsTheWriteAndQueuesNothing()
             return warmUp.size() >= 5 * 120;
         },
         20000));
-    QTest::mouseClick(panel.startStop(), Qt::LeftButton);
+    panel.pressStartStop();
     QCOMPARE(panel.startStop()->text(), QStringLiteral("Start Scan"));
     panel.com1.readAll(100);
 
@@ -65,7 +52,7 @@ void TestBackpressure::stalledDeviceFailsTheWriteAndQueuesNothing()
     heartbeat.start();
     QElapsedTimer clock;
     clock.start();
-    panel.startScan(QStringLiteral("0.001"));
+    startFastScan(panel);
     QCOMPARE(panel.window->scan().intervalMs(), 1);
     QVERIFY(panel.timer()->isActive());
 
@@ -101,11 +88,11 @@ void TestBackpressure::stalledDeviceFailsTheWriteAndQueuesNothing()
     QVERIFY(accepted > 0);
     QCOMPARE(wire.size() % 5, 0);
     for (int i = 0; i < accepted; ++i) {
-        if (wire.mid(5 * i, 5) != command(i % 100))
+        if (wire.mid(5 * i, 5) != commands({i % 100}))
             QFAIL(qPrintable(QStringLiteral("command %1 on the wire is %2, not %3")
                                  .arg(i)
                                  .arg(QString::fromLatin1(wire.mid(5 * i, 5).toPercentEncoding()),
-                                      QString::fromLatin1(command(i % 100).toPercentEncoding()))));
+                                      QString::fromLatin1(commands({i % 100}).toPercentEncoding()))));
     }
     const int last = (accepted - 1) % 100;
     QCOMPARE(panel.display()->text(), QStringLiteral("%1").arg(last, 2, 10, QLatin1Char('0')));
@@ -124,9 +111,9 @@ void TestBackpressure::stalledDeviceFailsTheWriteAndQueuesNothing()
         QVERIFY2(stalledPeak - before < 256 * 1024, qPrintable(QString::number(stalledPeak - before)));
 
     // The device reads again: the next scan starts clean, nothing of the refused command ahead of it.
-    panel.startScan(QStringLiteral("0.001"));
-    QCOMPARE(panel.com1.read(10, 2000), command(0) + command(1));
-    QTest::mouseClick(panel.startStop(), Qt::LeftButton);
+    startFastScan(panel);
+    QCOMPARE(panel.com1.read(10, 2000), commands({0, 1}));
+    panel.pressStartStop();
     QCOMPARE(panel.messages.count(), 1);
 }
 

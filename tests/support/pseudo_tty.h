@@ -3,7 +3,18 @@
 #include <QByteArray>
 #include <QString>
 
+#include <initializer_list>
 #include <termios.h>
+
+// What the device should read for these channels, spelt out here rather than
+// taken from the panel's own encoder.
+inline QByteArray commands(std::initializer_list<int> channels)
+{
+    QByteArray bytes;
+    for (int ch : channels)
+        bytes += QStringLiteral("V%1\r\n").arg(ch, 2, 10, QLatin1Char('0')).toLatin1();
+    return bytes;
+}
 
 // A pseudo-terminal standing in for the device: the panel opens the slave path,
 // the test reads what arrives on the master side.
