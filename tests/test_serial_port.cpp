@@ -104,17 +104,15 @@ void TestSerialPort::bytesArriveExactly()
     QFETCH(QList<QByteArray>, writes);
     PortOnPty link;
     QVERIFY(link.pty.isValid());
-    Pty &pty = link.pty;
-    SerialPort &port = link.port;
 
-    port.setPortOpen(true);
-    QVERIFY(port.portOpen());
+    link.port.setPortOpen(true);
+    QVERIFY(link.port.portOpen());
     QByteArray expected;
     for (const QByteArray &bytes : std::as_const(writes)) {
-        port.output(bytes);
+        link.port.output(bytes);
         expected += bytes;
     }
-    QCOMPARE(pty.readAll(), expected);
+    QCOMPARE(link.pty.readAll(), expected);
 }
 
 void TestSerialPort::lineSettingsApplied()
@@ -199,7 +197,6 @@ void TestSerialPort::portInUse()
     QFETCH(bool, heldByQSerialPort);
     PortOnPty link(2);
     QVERIFY(link.pty.isValid());
-    SerialPort &port = link.port;
 
     SerialPort holder(link.store);
     QSerialPort bareHolder;
@@ -211,16 +208,16 @@ void TestSerialPort::portInUse()
         holder.setPortOpen(true);
     }
 
-    QCOMPARE(linkErrorOf([&] { port.setPortOpen(true); }),
+    QCOMPARE(linkErrorOf([&] { link.port.setPortOpen(true); }),
              QStringLiteral("COM2 (%1) could not be opened: the port is in use by another program.")
                  .arg(link.pty.slavePath()));
-    QVERIFY(!port.portOpen());
+    QVERIFY(!link.port.portOpen());
 
     // Free again once the other lets go.
     holder.setPortOpen(false);
     bareHolder.close();
-    port.setPortOpen(true);
-    port.output(kCommand);
+    link.port.setPortOpen(true);
+    link.port.output(kCommand);
     QCOMPARE(link.pty.readAll(), kCommand);
 }
 
@@ -243,45 +240,42 @@ void TestSerialPort::writeWhileClosed()
 {
     PortOnPty link(PortOnPty::kUnmapped);
     QVERIFY(link.pty.isValid());
-    Pty &pty = link.pty;
-    SerialPort &port = link.port;
 
-    const QString neverOpened = linkErrorOf([&] { port.output(kCommand); });
+    const QString neverOpened = linkErrorOf([&] { link.port.output(kCommand); });
     QCOMPARE(neverOpened, QStringLiteral("COM1 (/dev/ttyS0) could not be written to: the port is not open."));
 
-    link.config.mapPort(1, pty.slavePath());
-    port.setPortOpen(true);
-    port.setPortOpen(false);
-    QCOMPARE(linkErrorOf([&] { port.output(kCommand); }),
-             QStringLiteral("COM1 (%1) could not be written to: the port is not open.").arg(pty.slavePath()));
-    QCOMPARE(pty.readAll(), QByteArray());
+    link.config.mapPort(1, link.pty.slavePath());
+    link.port.setPortOpen(true);
+    link.port.setPortOpen(false);
+    QCOMPARE(linkErrorOf([&] { link.port.output(kCommand); }),
+             QStringLiteral("COM1 (%1) could not be written to: the port is not open.").arg(link.pty.slavePath()));
+    QCOMPARE(link.pty.readAll(), QByteArray());
 }
 
 void TestSerialPort::writeAfterDeviceVanished()
 {
     PortOnPty link;
     QVERIFY(link.pty.isValid());
-    SerialPort &port = link.port;
     const QString vanished = link.pty.slavePath();
-    port.setPortOpen(true);
-    port.output(kCommand);
+    link.port.setPortOpen(true);
+    link.port.output(kCommand);
     QCOMPARE(link.pty.readAll(), kCommand);
 
     link.pty.closeMaster();
     const QString expected =
         QStringLiteral("COM1 (%1) could not be written to: the device has gone away.").arg(vanished);
-    QCOMPARE(linkErrorOf([&] { port.output(kCommand); }), expected);
+    QCOMPARE(linkErrorOf([&] { link.port.output(kCommand); }), expected);
     // The error does not linger into the next call, which fails afresh for the same reason.
-    QCOMPARE(linkErrorOf([&] { port.output(kCommand); }), expected);
+    QCOMPARE(linkErrorOf([&] { link.port.output(kCommand); }), expected);
 
     // Closing the dead port and opening a live one brings the link back.
-    port.setPortOpen(false);
-    QVERIFY(!port.portOpen());
+    link.port.setPortOpen(false);
+    QVERIFY(!link.port.portOpen());
     Pty replugged;
     QVERIFY(replugged.isValid());
     link.config.mapPort(1, replugged.slavePath());
-    port.setPortOpen(true);
-    port.output("V11\r\n");
+    link.port.setPortOpen(true);
+    link.port.output("V11\r\n");
     QCOMPARE(replugged.readAll(), QByteArray("V11\r\n"));
 }
 
@@ -289,25 +283,23 @@ void TestSerialPort::fullDeviceTakesNothingMore()
 {
     PortOnPty link;
     QVERIFY(link.pty.isValid());
-    Pty &pty = link.pty;
-    SerialPort &port = link.port;
-    port.setPortOpen(true);
+    link.port.setPortOpen(true);
 
     // Nobody reads the master: the line fills up and must be refused, not queued.
     QByteArray accepted;
     QString message;
     for (int i = 0; i < 1000000 && message.isNull(); ++i) {
-        const QByteArray command = QStringLiteral("V%1\r\n").arg(i % 100, 2, 10, QLatin1Char('0')).toLatin1();
-        message = linkErrorOf([&] { port.output(command); });
+        const QByteArray command = commands({i % 100});
+        message = linkErrorOf([&] { link.port.output(command); });
         if (message.isNull())
             accepted += command;
     }
-    QCOMPARE(
-        message,
-        QStringLiteral("COM1 (%1) could not be written to: the device is not accepting data.").arg(pty.slavePath()));
+    QCOMPARE(message,
+             QStringLiteral("COM1 (%1) could not be written to: the device is not accepting data.")
+                 .arg(link.pty.slavePath()));
     // Clearing what got stuck may have made room again; either way the answer is whole.
     const QByteArray later("V__\r\n");
-    const QString again = linkErrorOf([&] { port.output(later); });
+    const QString again = linkErrorOf([&] { link.port.output(later); });
     if (again.isNull())
         accepted += later;
     else
@@ -315,15 +307,15 @@ void TestSerialPort::fullDeviceTakesNothingMore()
 
     // What comes out is what was accepted, in order; no refused byte follows,
     // not even once the line drains and the port gets to write again.
-    const QByteArray drained = pty.readAll();
+    const QByteArray drained = link.pty.readAll();
     QVERIFY(!drained.isEmpty());
     QVERIFY(drained.size() <= accepted.size());
     QVERIFY(accepted.startsWith(drained));
     QCOMPARE(drained.contains(later), again.isNull());
 
     // With room again the next command goes alone: nothing of the refused one trails it.
-    port.output("V55\r\n");
-    QCOMPARE(pty.readAll(), QByteArray("V55\r\n"));
+    link.port.output("V55\r\n");
+    QCOMPARE(link.pty.readAll(), QByteArray("V55\r\n"));
 }
 
 void TestSerialPort::commPortRange_data()
@@ -343,16 +335,15 @@ void TestSerialPort::commPortRange()
     QFETCH(int, number);
     QFETCH(bool, accepted);
     PortOnPty link(2);
-    SerialPort &port = link.port;
 
-    const QString message = linkErrorOf([&] { port.setCommPort(number); });
+    const QString message = linkErrorOf([&] { link.port.setCommPort(number); });
     if (accepted) {
         QVERIFY2(message.isNull(), qPrintable(message));
-        QCOMPARE(port.commPort(), number);
-        QCOMPARE(port.portLabel(), QStringLiteral("COM%1 (%2)").arg(number).arg(link.store.portDevice(number)));
+        QCOMPARE(link.port.commPort(), number);
+        QCOMPARE(link.port.portLabel(), QStringLiteral("COM%1 (%2)").arg(number).arg(link.store.portDevice(number)));
     } else {
         QCOMPARE(message, QStringLiteral("Port number %1 is not available; the ports are 1 to 255.").arg(number));
-        QCOMPARE(port.commPort(), 2);
+        QCOMPARE(link.port.commPort(), 2);
     }
 }
 
@@ -360,17 +351,15 @@ void TestSerialPort::commPortFixedWhileOpen()
 {
     PortOnPty link;
     QVERIFY(link.pty.isValid());
-    Pty &pty = link.pty;
-    SerialPort &port = link.port;
-    port.setPortOpen(true);
+    link.port.setPortOpen(true);
 
-    const QString message = linkErrorOf([&] { port.setCommPort(2); });
+    const QString message = linkErrorOf([&] { link.port.setCommPort(2); });
     QVERIFY(!message.isNull());
-    QVERIFY2(message.contains(QStringLiteral("COM1 (%1)").arg(pty.slavePath())), qPrintable(message));
-    QCOMPARE(port.commPort(), 1);
-    QVERIFY(port.portOpen());
-    port.output(kCommand);
-    QCOMPARE(pty.readAll(), kCommand);
+    QVERIFY2(message.contains(QStringLiteral("COM1 (%1)").arg(link.pty.slavePath())), qPrintable(message));
+    QCOMPARE(link.port.commPort(), 1);
+    QVERIFY(link.port.portOpen());
+    link.port.output(kCommand);
+    QCOMPARE(link.pty.readAll(), kCommand);
 }
 
 void TestSerialPort::closeAndReopen()
@@ -379,28 +368,27 @@ void TestSerialPort::closeAndReopen()
     Pty &first = link.pty;
     Pty second;
     QVERIFY(first.isValid() && second.isValid());
-    SerialPort &port = link.port;
 
-    port.setPortOpen(false); // never opened: harmless
-    port.setPortOpen(true);
-    port.setPortOpen(true); // already open: stays open, same device
-    QVERIFY(port.portOpen());
+    link.port.setPortOpen(false); // never opened: harmless
+    link.port.setPortOpen(true);
+    link.port.setPortOpen(true); // already open: stays open, same device
+    QVERIFY(link.port.portOpen());
 
     // The label names the device that was opened, even if the map moves on meanwhile.
     link.config.mapPort(1, second.slavePath());
-    QCOMPARE(port.deviceName(), first.slavePath());
-    QCOMPARE(port.portLabel(), QStringLiteral("COM1 (%1)").arg(first.slavePath()));
-    port.output("V01\r\n");
+    QCOMPARE(link.port.deviceName(), first.slavePath());
+    QCOMPARE(link.port.portLabel(), QStringLiteral("COM1 (%1)").arg(first.slavePath()));
+    link.port.output("V01\r\n");
     QCOMPARE(first.readAll(), QByteArray("V01\r\n"));
 
-    port.setPortOpen(false);
-    port.setPortOpen(false);
-    QVERIFY(!port.portOpen());
+    link.port.setPortOpen(false);
+    link.port.setPortOpen(false);
+    QVERIFY(!link.port.portOpen());
 
     // Reopening resolves the device afresh.
-    port.setPortOpen(true);
-    QCOMPARE(port.deviceName(), second.slavePath());
-    port.output("V02\r\n");
+    link.port.setPortOpen(true);
+    QCOMPARE(link.port.deviceName(), second.slavePath());
+    link.port.output("V02\r\n");
     QCOMPARE(second.readAll(), QByteArray("V02\r\n"));
     QCOMPARE(first.readAll(), QByteArray());
 }
