@@ -39,7 +39,7 @@ QJsonObject clickToWire(const Options &options)
         // Stepping through the bank, so every click moves the bold face as an operator's would.
         const int channel = (k + warmUp) % channels;
         const QByteArray expected = channelCommand(channel);
-        QAbstractButton *button = panel.channelButton(channel);
+        QAbstractButton *button = panel.button(channel);
         char got[5] = {};
 
         // QTest::mouseClick() is this press and this release; the command goes out on the release.
@@ -47,7 +47,7 @@ QJsonObject clickToWire(const Options &options)
         QTest::mousePress(button, Qt::LeftButton);
         const std::int64_t tr = wallNs();
         QTest::mouseRelease(button, Qt::LeftButton);
-        const bool arrived = panel.pty.readExactly(got, 5);
+        const bool arrived = panel.com1.readExactly(got, 5);
         const std::int64_t t1 = wallNs();
         if (!arrived || std::memcmp(got, expected.constData(), 5) != 0)
             ++wrong;
@@ -80,7 +80,7 @@ QJsonObject clickToWire(const Options &options)
             qtFloorReleaseUs.push_back(double(q1 - qr) / 1000.0);
         }
     }
-    const QByteArray stray = panel.pty.drain();
+    const QByteArray stray = panel.com1.drain();
 
     const Summary click = summarize(clickUs);
     const Summary floor = summarize(floorUs);
@@ -91,7 +91,7 @@ QJsonObject clickToWire(const Options &options)
     const double share = click.median / kWireMicros;
     const bool medianMet = ratio <= 3.0 && share < 0.02;
     const bool p99Met = click.p99 < 500.0;
-    const bool valid = wrong == 0 && floorWrong == 0 && stray.isEmpty() && panel.guard.boxes().isEmpty();
+    const bool valid = wrong == 0 && floorWrong == 0 && stray.isEmpty() && panel.messages.count() == 0;
 
     QJsonArray rows;
     rows << row(QStringLiteral("1 Click to wire, median"), micros(click.median), micros(floor.median), ratioText(ratio),
@@ -125,7 +125,7 @@ QJsonObject clickToWire(const Options &options)
         {QStringLiteral("wrong_or_lost_commands"), wrong},
         {QStringLiteral("floor_wrong_or_lost"), floorWrong},
         {QStringLiteral("stray_bytes"), stray.size()},
-        {QStringLiteral("message_boxes"), QJsonArray::fromStringList(panel.guard.boxes())},
+        {QStringLiteral("message_boxes"), QJsonArray::fromStringList(panel.messages.texts())},
         {QStringLiteral("goal_met"), medianMet && p99Met && valid},
     };
 }

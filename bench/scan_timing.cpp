@@ -97,12 +97,12 @@ QByteArray expectedBytes(int ticks, int channels)
 Ticks windowScan(BenchPanel &panel, double termSeconds, int ticks)
 {
     auto *term = qobject_cast<QLineEdit *>(findNamed(panel.window.get(), QStringLiteral("txtTerm")));
-    QAbstractButton *startStop = panel.button(QStringLiteral("cmdAuto"));
+    QAbstractButton *startStop = panel.child<QAbstractButton>(QStringLiteral("cmdAuto"));
     term->setText(QString::number(termSeconds));
-    panel.pty.drain();
+    panel.com1.drain();
 
     QEventLoop loop;
-    ArrivalRecorder recorder(panel.pty.master(), ticks,
+    ArrivalRecorder recorder(panel.com1.masterFd(), ticks,
                              [&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); });
     Ticks result;
     // The scan starts when the button is released, as the operator's click completes.
@@ -117,7 +117,7 @@ Ticks windowScan(BenchPanel &panel, double termSeconds, int ticks)
     QTest::mouseClick(startStop, Qt::LeftButton);
     recorder.finish();
     result.arrivals = recorder.arrivals();
-    result.bytes = recorder.bytes() + panel.pty.drain();
+    result.bytes = recorder.bytes() + panel.com1.drain();
     return result;
 }
 
@@ -125,7 +125,7 @@ Ticks floorScan(Pty &pty, double termSeconds, int ticks, int channels)
 {
     const int writer = pty.rawWriter();
     pty.drain();
-    ArrivalRecorder recorder(pty.master(), ticks, {});
+    ArrivalRecorder recorder(pty.masterFd(), ticks, {});
     Ticks result;
     result.start = wallNs();
     const auto termNs = std::int64_t(termSeconds * 1e9 + 0.5);
@@ -233,7 +233,7 @@ QString ms(double us) { return QStringLiteral("%1 ms").arg(us / 1000.0, 0, 'f', 
 QJsonObject scanTiming(const Options &options)
 {
     BenchPanel panel;
-    QTest::mouseClick(panel.button(QStringLiteral("optAuto")), Qt::LeftButton);
+    QTest::mouseClick(panel.child<QAbstractButton>(QStringLiteral("optAuto")), Qt::LeftButton);
     Pty floorPty;
     const int channels = panel.window->channelCount();
 
@@ -256,7 +256,7 @@ QJsonObject scanTiming(const Options &options)
             const QString loadBefore = loadAverage();
             const Timing floor = analyse(floorScan(floorPty, c.term, c.ticks, channels), c.term, c.ticks, channels);
             const Timing scan = analyse(windowScan(panel, c.term, c.ticks), c.term, c.ticks, channels);
-            const bool complete = scan.missing == 0 && scan.bytesRight && panel.guard.boxes().isEmpty();
+            const bool complete = scan.missing == 0 && scan.bytesRight && panel.messages.count() == 0;
             const double p99Goal = loaded ? 5000 : 2000;
             const bool p99Met = complete && scan.error.p99 < p99Goal;
             const bool driftMet = complete && std::abs(scan.lastDrift) < 2000;
@@ -290,7 +290,7 @@ QJsonObject scanTiming(const Options &options)
     }
     return QJsonObject{{QStringLiteral("rows"), rows},
                        {QStringLiteral("runs"), runs},
-                       {QStringLiteral("message_boxes"), QJsonArray::fromStringList(panel.guard.boxes())},
+                       {QStringLiteral("message_boxes"), QJsonArray::fromStringList(panel.messages.texts())},
                        {QStringLiteral("goal_met"), allMet}};
 }
 

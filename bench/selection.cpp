@@ -124,7 +124,7 @@ Target panelTarget(BenchPanel &panel)
 {
     Target t;
     t.window = panel.window.get();
-    t.pty = &panel.pty;
+    t.pty = &panel.com1;
     t.display = findNamed(panel.window.get(), QStringLiteral("lblCH"));
     QWidget *window = panel.window.get();
     t.chooseBank = [window](int index) {
@@ -210,7 +210,7 @@ QJsonObject selectionCost(const Options &options)
     {
         BenchPanel panel;
         panelCosts = measure(panelTarget(panel), options);
-        boxes = panel.guard.boxes();
+        boxes = panel.messages.texts();
     }
     {
         Pty pty;
@@ -295,7 +295,7 @@ int callgrindChild(bool floor, int selections)
         target = floorTarget(*floorWindow, *pty);
     } else {
         panel = std::make_unique<BenchPanel>();
-        panel->guard.pause();
+        panel->messages.pause();
         target = panelTarget(*panel);
     }
     CALLGRIND_START_INSTRUMENTATION;

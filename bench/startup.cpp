@@ -3,6 +3,8 @@
 // least a Qt Widgets program does to map a window.
 #include "figures.h"
 #include "harness.h"
+#include "pseudo_tty.h"
+#include "temp_config.h"
 
 #include <QDir>
 #include <QFile>
@@ -147,12 +149,12 @@ bool holdsOpen(pid_t pid, const QString &device)
 
 Launch launch(MapWatcher &watcher, const QString &program, bool withPanelSettings)
 {
-    ConfigHome home;
+    TempConfig home;
     Pty pty;
     if (withPanelSettings) {
-        home.set(QStringLiteral("Settings/ChNum"), QStringLiteral("1"));
-        home.set(QStringLiteral("Settings/ComPort"), QStringLiteral("1"));
-        home.set(QStringLiteral("Ports/COM1"), pty.slavePath());
+        home.setValue(QStringLiteral("Settings"), QStringLiteral("ChNum"), QStringLiteral("1"));
+        home.setValue(QStringLiteral("Settings"), QStringLiteral("ComPort"), QStringLiteral("1"));
+        home.mapPort(1, pty.slavePath());
     }
 
     std::vector<std::string> env;

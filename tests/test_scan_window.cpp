@@ -3,43 +3,16 @@
 #include "panel.h"
 
 #include <QGroupBox>
-#include <QLineEdit>
 #include <QMenu>
-#include <QRadioButton>
 
 using namespace queltor;
 
 namespace {
 
-QByteArray commands(std::initializer_list<int> channels)
-{
-    QByteArray bytes;
-    for (int ch : channels)
-        bytes += QStringLiteral("V%1\r\n").arg(ch, 2, 10, QLatin1Char('0')).toLatin1();
-    return bytes;
-}
-
-// Drives the scan controls the way an operator does.
+// The panel and the state of its scan controls.
 class ScanPanel : public Panel
 {
 public:
-    QComboBox *startList() const { return child<QComboBox>(QStringLiteral("cboStart")); }
-    QComboBox *endList() const { return child<QComboBox>(QStringLiteral("cboEnd")); }
-    QLineEdit *term() const { return child<QLineEdit>(QStringLiteral("txtTerm")); }
-    QPushButton *startStop() const { return child<QPushButton>(QStringLiteral("cmdAuto")); }
-    QTimer *timer() const { return child<QTimer>(QStringLiteral("tmrScan")); }
-
-    void chooseAuto() const { QTest::mouseClick(child<QRadioButton>(QStringLiteral("optAuto")), Qt::LeftButton); }
-    void chooseManual() const { QTest::mouseClick(child<QRadioButton>(QStringLiteral("optMan")), Qt::LeftButton); }
-    void pressStartStop() const { QTest::mouseClick(startStop(), Qt::LeftButton); }
-
-    void setUp(int from, int to, const QString &seconds) const
-    {
-        startList()->setCurrentIndex(from);
-        endList()->setCurrentIndex(to);
-        term()->setText(seconds);
-    }
-
     // The enabled state of everything the state table names.
     struct State
     {

@@ -7,14 +7,11 @@
 
 #include <QFile>
 #include <QSerialPort>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <memory>
 
 using namespace queltor;
 
@@ -34,17 +31,29 @@ QString linkErrorOf(F f)
 
 const QByteArray kCommand("V07\r\n");
 
-// COM1 mapped to a fresh pty, then the store and the adapter that will open it:
-// the map is on disk before the store reads it, as a user's file would be.
+// COM<number> mapped to a fresh pty (no port mapped for kUnmapped), then the
+// store and the adapter set to that port: the map is on disk before the store
+// reads it, as a user's file would be.
 struct MappedPty
 {
     TempConfig config;
     Pty pty;
-    MappedPty() { config.mapPort(1, pty.slavePath()); }
+    explicit MappedPty(int number)
+    {
+        if (number)
+            config.mapPort(number, pty.slavePath());
+    }
 };
 
 struct PortOnPty : MappedPty
 {
+    static constexpr int kUnmapped = 0;
+    explicit PortOnPty(int number = 1)
+        : MappedPty(number)
+    {
+        if (number)
+            port.setCommPort(number);
+    }
     const SettingsStore store;
     SerialPort port{store};
 };
@@ -95,29 +104,25 @@ void TestSerialPort::bytesArriveExactly()
     QFETCH(QList<QByteArray>, writes);
     PortOnPty link;
     QVERIFY(link.pty.isValid());
-    Pty &pty = link.pty;
-    SerialPort &port = link.port;
 
-    port.setPortOpen(true);
-    QVERIFY(port.portOpen());
+    link.port.setPortOpen(true);
+    QVERIFY(link.port.portOpen());
     QByteArray expected;
     for (const QByteArray &bytes : std::as_const(writes)) {
-        port.output(bytes);
+        link.port.output(bytes);
         expected += bytes;
     }
-    QCOMPARE(pty.readAll(), expected);
+    QCOMPARE(link.pty.readAll(), expected);
 }
 
 void TestSerialPort::lineSettingsApplied()
 {
-    TempConfig config;
-    Pty pty;
-    QVERIFY(pty.isValid());
-    config.mapPort(2, pty.slavePath());
+    PortOnPty link(2);
+    QVERIFY(link.pty.isValid());
 
     // Leave the line in a state unlike ours, so nothing passes by default.
     {
-        const int fd = ::open(QFile::encodeName(pty.slavePath()).constData(), O_RDWR | O_NOCTTY);
+        const int fd = ::open(QFile::encodeName(link.pty.slavePath()).constData(), O_RDWR | O_NOCTTY);
         QVERIFY(fd >= 0);
         termios t{};
         QCOMPARE(::tcgetattr(fd, &t), 0);
@@ -128,12 +133,9 @@ void TestSerialPort::lineSettingsApplied()
         ::close(fd);
     }
 
-    const SettingsStore store;
-    SerialPort port(store);
-    port.setCommPort(2);
-    port.setPortOpen(true);
+    link.port.setPortOpen(true);
 
-    const termios t = pty.slaveSettings();
+    const termios t = link.pty.slaveSettings();
     QCOMPARE(::cfgetospeed(&t), speed_t(B9600));
     QCOMPARE(::cfgetispeed(&t), speed_t(B9600));
     QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
@@ -158,32 +160,28 @@ void TestSerialPort::openFailures()
 {
     QFETCH(QString, kind);
     QFETCH(QString, reason);
-    TempConfig config;
-    QTemporaryDir dir;
-    QString device = dir.path() + QStringLiteral("/ttyNONE");
+    PortOnPty link;
+    QVERIFY(link.pty.isValid());
+    QString device = link.config.path() + QStringLiteral("/ttyNONE");
     if (kind == QLatin1String("missing-dir")) {
-        device = dir.path() + QStringLiteral("/gone/ttyUSB0");
+        device = link.config.path() + QStringLiteral("/gone/ttyUSB0");
     } else if (kind == QLatin1String("file") || kind == QLatin1String("under-file")) {
         QFile file(device);
         QVERIFY(file.open(QIODevice::WriteOnly));
         if (kind == QLatin1String("under-file"))
             device += QStringLiteral("/0");
     }
-    config.mapPort(1, device);
-    const SettingsStore store;
-    SerialPort port(store);
+    link.config.mapPort(1, device);
 
-    QCOMPARE(linkErrorOf([&] { port.setPortOpen(true); }),
+    QCOMPARE(linkErrorOf([&] { link.port.setPortOpen(true); }),
              QStringLiteral("COM1 (%1) could not be opened: %2.").arg(device, reason));
-    QVERIFY(!port.portOpen());
+    QVERIFY(!link.port.portOpen());
 
     // Once the device is there, the same port opens and writes.
-    Pty pty;
-    QVERIFY(pty.isValid());
-    config.mapPort(1, pty.slavePath());
-    port.setPortOpen(true);
-    port.output(kCommand);
-    QCOMPARE(pty.readAll(), kCommand);
+    link.config.mapPort(1, link.pty.slavePath());
+    link.port.setPortOpen(true);
+    link.port.output(kCommand);
+    QCOMPARE(link.pty.readAll(), kCommand);
 }
 
 void TestSerialPort::portInUse_data()
@@ -197,129 +195,111 @@ void TestSerialPort::portInUse_data()
 void TestSerialPort::portInUse()
 {
     QFETCH(bool, heldByQSerialPort);
-    TempConfig config;
-    Pty pty;
-    QVERIFY(pty.isValid());
-    config.mapPort(2, pty.slavePath());
-    const SettingsStore store;
+    PortOnPty link(2);
+    QVERIFY(link.pty.isValid());
 
-    SerialPort holder(store);
+    SerialPort holder(link.store);
     QSerialPort bareHolder;
     if (heldByQSerialPort) {
-        bareHolder.setPortName(pty.slavePath());
+        bareHolder.setPortName(link.pty.slavePath());
         QVERIFY(bareHolder.open(QIODevice::ReadWrite));
     } else {
         holder.setCommPort(2);
         holder.setPortOpen(true);
     }
 
-    SerialPort port(store);
-    port.setCommPort(2);
-    QCOMPARE(
-        linkErrorOf([&] { port.setPortOpen(true); }),
-        QStringLiteral("COM2 (%1) could not be opened: the port is in use by another program.").arg(pty.slavePath()));
-    QVERIFY(!port.portOpen());
+    QCOMPARE(linkErrorOf([&] { link.port.setPortOpen(true); }),
+             QStringLiteral("COM2 (%1) could not be opened: the port is in use by another program.")
+                 .arg(link.pty.slavePath()));
+    QVERIFY(!link.port.portOpen());
 
     // Free again once the other lets go.
     holder.setPortOpen(false);
     bareHolder.close();
-    port.setPortOpen(true);
-    port.output(kCommand);
-    QCOMPARE(pty.readAll(), kCommand);
+    link.port.setPortOpen(true);
+    link.port.output(kCommand);
+    QCOMPARE(link.pty.readAll(), kCommand);
 }
 
 void TestSerialPort::noPermission()
 {
     if (::geteuid() == 0)
         QSKIP("root may open any device");
-    TempConfig config;
-    Pty pty;
-    QVERIFY(pty.isValid());
-    QVERIFY(QFile::setPermissions(pty.slavePath(), QFileDevice::Permissions()));
-    config.mapPort(1, pty.slavePath());
-    const SettingsStore store;
-    SerialPort port(store);
+    PortOnPty link;
+    QVERIFY(link.pty.isValid());
+    QVERIFY(QFile::setPermissions(link.pty.slavePath(), QFileDevice::Permissions()));
 
-    const QString message = linkErrorOf([&] { port.setPortOpen(true); });
+    const QString message = linkErrorOf([&] { link.port.setPortOpen(true); });
     QVERIFY2(message.startsWith(
-                 QStringLiteral("COM1 (%1) could not be opened: you have no permission").arg(pty.slavePath())),
+                 QStringLiteral("COM1 (%1) could not be opened: you have no permission").arg(link.pty.slavePath())),
              qPrintable(message));
     QVERIFY2(message.contains(QLatin1String("dialout")), qPrintable(message));
 }
 
 void TestSerialPort::writeWhileClosed()
 {
-    TempConfig config;
-    Pty pty;
-    QVERIFY(pty.isValid());
-    const SettingsStore store;
-    SerialPort port(store);
+    PortOnPty link(PortOnPty::kUnmapped);
+    QVERIFY(link.pty.isValid());
 
-    const QString neverOpened = linkErrorOf([&] { port.output(kCommand); });
+    const QString neverOpened = linkErrorOf([&] { link.port.output(kCommand); });
     QCOMPARE(neverOpened, QStringLiteral("COM1 (/dev/ttyS0) could not be written to: the port is not open."));
 
-    config.mapPort(1, pty.slavePath());
-    port.setPortOpen(true);
-    port.setPortOpen(false);
-    QCOMPARE(linkErrorOf([&] { port.output(kCommand); }),
-             QStringLiteral("COM1 (%1) could not be written to: the port is not open.").arg(pty.slavePath()));
-    QCOMPARE(pty.readAll(), QByteArray());
+    link.config.mapPort(1, link.pty.slavePath());
+    link.port.setPortOpen(true);
+    link.port.setPortOpen(false);
+    QCOMPARE(linkErrorOf([&] { link.port.output(kCommand); }),
+             QStringLiteral("COM1 (%1) could not be written to: the port is not open.").arg(link.pty.slavePath()));
+    QCOMPARE(link.pty.readAll(), QByteArray());
 }
 
 void TestSerialPort::writeAfterDeviceVanished()
 {
-    TempConfig config;
-    auto pty = std::make_unique<Pty>();
-    QVERIFY(pty->isValid());
-    const QString vanished = pty->slavePath();
-    config.mapPort(1, vanished);
-    const SettingsStore store;
-    SerialPort port(store);
-    port.setPortOpen(true);
-    port.output(kCommand);
-    QCOMPARE(pty->readAll(), kCommand);
+    PortOnPty link;
+    QVERIFY(link.pty.isValid());
+    const QString vanished = link.pty.slavePath();
+    link.port.setPortOpen(true);
+    link.port.output(kCommand);
+    QCOMPARE(link.pty.readAll(), kCommand);
 
-    pty->closeMaster();
+    link.pty.closeMaster();
     const QString expected =
         QStringLiteral("COM1 (%1) could not be written to: the device has gone away.").arg(vanished);
-    QCOMPARE(linkErrorOf([&] { port.output(kCommand); }), expected);
+    QCOMPARE(linkErrorOf([&] { link.port.output(kCommand); }), expected);
     // The error does not linger into the next call, which fails afresh for the same reason.
-    QCOMPARE(linkErrorOf([&] { port.output(kCommand); }), expected);
+    QCOMPARE(linkErrorOf([&] { link.port.output(kCommand); }), expected);
 
     // Closing the dead port and opening a live one brings the link back.
-    port.setPortOpen(false);
-    QVERIFY(!port.portOpen());
-    pty = std::make_unique<Pty>();
-    QVERIFY(pty->isValid());
-    config.mapPort(1, pty->slavePath());
-    port.setPortOpen(true);
-    port.output("V11\r\n");
-    QCOMPARE(pty->readAll(), QByteArray("V11\r\n"));
+    link.port.setPortOpen(false);
+    QVERIFY(!link.port.portOpen());
+    Pty replugged;
+    QVERIFY(replugged.isValid());
+    link.config.mapPort(1, replugged.slavePath());
+    link.port.setPortOpen(true);
+    link.port.output("V11\r\n");
+    QCOMPARE(replugged.readAll(), QByteArray("V11\r\n"));
 }
 
 void TestSerialPort::fullDeviceTakesNothingMore()
 {
     PortOnPty link;
     QVERIFY(link.pty.isValid());
-    Pty &pty = link.pty;
-    SerialPort &port = link.port;
-    port.setPortOpen(true);
+    link.port.setPortOpen(true);
 
     // Nobody reads the master: the line fills up and must be refused, not queued.
     QByteArray accepted;
     QString message;
     for (int i = 0; i < 1000000 && message.isNull(); ++i) {
-        const QByteArray command = QStringLiteral("V%1\r\n").arg(i % 100, 2, 10, QLatin1Char('0')).toLatin1();
-        message = linkErrorOf([&] { port.output(command); });
+        const QByteArray command = commands({i % 100});
+        message = linkErrorOf([&] { link.port.output(command); });
         if (message.isNull())
             accepted += command;
     }
-    QCOMPARE(
-        message,
-        QStringLiteral("COM1 (%1) could not be written to: the device is not accepting data.").arg(pty.slavePath()));
+    QCOMPARE(message,
+             QStringLiteral("COM1 (%1) could not be written to: the device is not accepting data.")
+                 .arg(link.pty.slavePath()));
     // Clearing what got stuck may have made room again; either way the answer is whole.
     const QByteArray later("V__\r\n");
-    const QString again = linkErrorOf([&] { port.output(later); });
+    const QString again = linkErrorOf([&] { link.port.output(later); });
     if (again.isNull())
         accepted += later;
     else
@@ -327,15 +307,15 @@ void TestSerialPort::fullDeviceTakesNothingMore()
 
     // What comes out is what was accepted, in order; no refused byte follows,
     // not even once the line drains and the port gets to write again.
-    const QByteArray drained = pty.readAll();
+    const QByteArray drained = link.pty.readAll();
     QVERIFY(!drained.isEmpty());
     QVERIFY(drained.size() <= accepted.size());
     QVERIFY(accepted.startsWith(drained));
     QCOMPARE(drained.contains(later), again.isNull());
 
     // With room again the next command goes alone: nothing of the refused one trails it.
-    port.output("V55\r\n");
-    QCOMPARE(pty.readAll(), QByteArray("V55\r\n"));
+    link.port.output("V55\r\n");
+    QCOMPARE(link.pty.readAll(), QByteArray("V55\r\n"));
 }
 
 void TestSerialPort::commPortRange_data()
@@ -354,19 +334,16 @@ void TestSerialPort::commPortRange()
 {
     QFETCH(int, number);
     QFETCH(bool, accepted);
-    TempConfig config;
-    const SettingsStore store;
-    SerialPort port(store);
-    port.setCommPort(2);
+    PortOnPty link(2);
 
-    const QString message = linkErrorOf([&] { port.setCommPort(number); });
+    const QString message = linkErrorOf([&] { link.port.setCommPort(number); });
     if (accepted) {
         QVERIFY2(message.isNull(), qPrintable(message));
-        QCOMPARE(port.commPort(), number);
-        QCOMPARE(port.portLabel(), QStringLiteral("COM%1 (%2)").arg(number).arg(store.portDevice(number)));
+        QCOMPARE(link.port.commPort(), number);
+        QCOMPARE(link.port.portLabel(), QStringLiteral("COM%1 (%2)").arg(number).arg(link.store.portDevice(number)));
     } else {
         QCOMPARE(message, QStringLiteral("Port number %1 is not available; the ports are 1 to 255.").arg(number));
-        QCOMPARE(port.commPort(), 2);
+        QCOMPARE(link.port.commPort(), 2);
     }
 }
 
@@ -374,49 +351,44 @@ void TestSerialPort::commPortFixedWhileOpen()
 {
     PortOnPty link;
     QVERIFY(link.pty.isValid());
-    Pty &pty = link.pty;
-    SerialPort &port = link.port;
-    port.setPortOpen(true);
+    link.port.setPortOpen(true);
 
-    const QString message = linkErrorOf([&] { port.setCommPort(2); });
+    const QString message = linkErrorOf([&] { link.port.setCommPort(2); });
     QVERIFY(!message.isNull());
-    QVERIFY2(message.contains(QStringLiteral("COM1 (%1)").arg(pty.slavePath())), qPrintable(message));
-    QCOMPARE(port.commPort(), 1);
-    QVERIFY(port.portOpen());
-    port.output(kCommand);
-    QCOMPARE(pty.readAll(), kCommand);
+    QVERIFY2(message.contains(QStringLiteral("COM1 (%1)").arg(link.pty.slavePath())), qPrintable(message));
+    QCOMPARE(link.port.commPort(), 1);
+    QVERIFY(link.port.portOpen());
+    link.port.output(kCommand);
+    QCOMPARE(link.pty.readAll(), kCommand);
 }
 
 void TestSerialPort::closeAndReopen()
 {
-    TempConfig config;
-    Pty first;
+    PortOnPty link;
+    Pty &first = link.pty;
     Pty second;
     QVERIFY(first.isValid() && second.isValid());
-    config.mapPort(1, first.slavePath());
-    const SettingsStore store;
-    SerialPort port(store);
 
-    port.setPortOpen(false); // never opened: harmless
-    port.setPortOpen(true);
-    port.setPortOpen(true); // already open: stays open, same device
-    QVERIFY(port.portOpen());
+    link.port.setPortOpen(false); // never opened: harmless
+    link.port.setPortOpen(true);
+    link.port.setPortOpen(true); // already open: stays open, same device
+    QVERIFY(link.port.portOpen());
 
     // The label names the device that was opened, even if the map moves on meanwhile.
-    config.mapPort(1, second.slavePath());
-    QCOMPARE(port.deviceName(), first.slavePath());
-    QCOMPARE(port.portLabel(), QStringLiteral("COM1 (%1)").arg(first.slavePath()));
-    port.output("V01\r\n");
+    link.config.mapPort(1, second.slavePath());
+    QCOMPARE(link.port.deviceName(), first.slavePath());
+    QCOMPARE(link.port.portLabel(), QStringLiteral("COM1 (%1)").arg(first.slavePath()));
+    link.port.output("V01\r\n");
     QCOMPARE(first.readAll(), QByteArray("V01\r\n"));
 
-    port.setPortOpen(false);
-    port.setPortOpen(false);
-    QVERIFY(!port.portOpen());
+    link.port.setPortOpen(false);
+    link.port.setPortOpen(false);
+    QVERIFY(!link.port.portOpen());
 
     // Reopening resolves the device afresh.
-    port.setPortOpen(true);
-    QCOMPARE(port.deviceName(), second.slavePath());
-    port.output("V02\r\n");
+    link.port.setPortOpen(true);
+    QCOMPARE(link.port.deviceName(), second.slavePath());
+    link.port.output("V02\r\n");
     QCOMPARE(second.readAll(), QByteArray("V02\r\n"));
     QCOMPARE(first.readAll(), QByteArray());
 }
@@ -440,18 +412,16 @@ void TestSerialPort::deviceMapping()
     QFETCH(int, number);
     QFETCH(QString, mappedPort);
     QFETCH(QString, expected);
-    TempConfig config;
+    PortOnPty link(PortOnPty::kUnmapped);
     if (!mappedPort.isEmpty()) {
         const int eq = mappedPort.indexOf(QLatin1Char('='));
-        config.mapPort(mappedPort.left(eq).toInt(), mappedPort.mid(eq + 1));
+        link.config.mapPort(mappedPort.left(eq).toInt(), mappedPort.mid(eq + 1));
     }
-    const SettingsStore store;
-    SerialPort port(store);
-    port.setCommPort(number);
+    link.port.setCommPort(number);
 
-    QCOMPARE(store.portDevice(number), expected);
-    QCOMPARE(port.deviceName(), expected);
-    QCOMPARE(port.portLabel(), QStringLiteral("COM%1 (%2)").arg(number).arg(expected));
+    QCOMPARE(link.store.portDevice(number), expected);
+    QCOMPARE(link.port.deviceName(), expected);
+    QCOMPARE(link.port.portLabel(), QStringLiteral("COM%1 (%2)").arg(number).arg(expected));
 }
 
 QTEST_GUILESS_MAIN(TestSerialPort)

@@ -1,7 +1,7 @@
 #pragma once
 
-// Measuring aids shared by the reliability tests: resident memory, event-loop
-// stalls, CPU use and bulk reads from a pty master.
+// Measuring aids shared by the reliability tests: resident memory and
+// event-loop stalls. Clocks and the pty are the test kit's.
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -9,8 +9,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
-#include <ctime>
 #include <fstream>
 #include <unistd.h>
 
@@ -38,14 +36,6 @@ inline long long residentBytes()
     long long resident = 0;
     statm >> pages >> resident;
     return resident * ::sysconf(_SC_PAGESIZE);
-}
-
-// CPU time this process has used, user and system, in milliseconds.
-inline double cpuMs()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
 // Nanoseconds this thread has spent runnable but waiting for a CPU
@@ -130,21 +120,6 @@ bool runUntil(Done done, int timeoutMs)
     check.start();
     loop.exec();
     return done();
-}
-
-// Everything the (non-blocking) master has ready now, appended to into.
-inline void readReady(int masterFd, QByteArray &into)
-{
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(masterFd, buffer, sizeof buffer);
-        if (n > 0)
-            into.append(buffer, static_cast<qsizetype>(n));
-        else if (n < 0 && errno == EINTR)
-            continue;
-        else
-            return;
-    }
 }
 
 } // namespace reliability

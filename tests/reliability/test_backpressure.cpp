@@ -5,50 +5,17 @@
 #include "panel.h"
 #include "reliability.h"
 
-#include <QLineEdit>
-#include <QRadioButton>
-
-#include <poll.h>
-
 using namespace queltor;
 
 namespace {
 
-QByteArray command(int ch) { return QStringLiteral("V%1\r\n").arg(ch, 2, 10, QLatin1Char('0')).toLatin1(); }
-
-// Everything the master holds, until it has been quiet for quietMs.
-QByteArray drain(Pty &pty, int quietMs)
+// The shortest term over every channel of the largest bank.
+void startFastScan(const Panel &panel)
 {
-    QByteArray got;
-    QElapsedTimer quiet;
-    quiet.start();
-    while (quiet.elapsed() < quietMs) {
-        pollfd p{pty.masterFd(), POLLIN, 0};
-        ::poll(&p, 1, 5);
-        QCoreApplication::processEvents();
-        const qsizetype before = got.size();
-        reliability::readReady(pty.masterFd(), got);
-        if (got.size() != before)
-            quiet.restart();
-    }
-    return got;
+    panel.chooseAuto();
+    panel.setUp(0, 99, QStringLiteral("0.001"));
+    panel.pressStartStop();
 }
-
-class ScanPanel : public Panel
-{
-public:
-    QPushButton *startStop() const { return child<QPushButton>(QStringLiteral("cmdAuto")); }
-    QTimer *timer() const { return child<QTimer>(QStringLiteral("tmrScan")); }
-
-    void startScan(const QString &term) const
-    {
-        QTest::mouseClick(child<QRadioButton>(QStringLiteral("optAuto")), Qt::LeftButton);
-        child<QComboBox>(QStringLiteral("cboStart"))->setCurrentIndex(0);
-        child<QComboBox>(QStringLiteral("cboEnd"))->setCurrentIndex(99);
-        child<QLineEdit>(QStringLiteral("txtTerm"))->setText(term);
-        QTest::mouseClick(startStop(), Qt::LeftButton);
-    }
-};
 
 } // namespace
 
@@ -61,31 +28,31 @@ private slots:
 
 void TestBackpressure::stalledDeviceFailsTheWriteAndQueuesNothing()
 {
-    ScanPanel panel;
+    Panel panel;
     panel.start();
     panel.choose(QStringLiteral("mnuChNum(9)"));
     QCOMPARE(panel.messages.count(), 0);
 
     // Warm-up with the device reading: one pass over every channel, so that what
     // the window allocates once is allocated before memory is measured.
-    panel.startScan(QStringLiteral("0.001"));
+    startFastScan(panel);
     QByteArray warmUp;
     QVERIFY(reliability::runUntil(
         [&] {
-            reliability::readReady(panel.com1.masterFd(), warmUp);
+            panel.com1.drainInto(warmUp);
             return warmUp.size() >= 5 * 120;
         },
         20000));
-    QTest::mouseClick(panel.startStop(), Qt::LeftButton);
+    panel.pressStartStop();
     QCOMPARE(panel.startStop()->text(), QStringLiteral("Start Scan"));
-    drain(panel.com1, 100);
+    panel.com1.readAll(100);
 
     reliability::Heartbeat heartbeat;
     const long long before = reliability::residentBytes();
     heartbeat.start();
     QElapsedTimer clock;
     clock.start();
-    panel.startScan(QStringLiteral("0.001"));
+    startFastScan(panel);
     QCOMPARE(panel.window->scan().intervalMs(), 1);
     QVERIFY(panel.timer()->isActive());
 
@@ -116,16 +83,16 @@ void TestBackpressure::stalledDeviceFailsTheWriteAndQueuesNothing()
 
     // What the device finds once it reads again: whole commands in scan order,
     // and the last of them is what the display shows.
-    const QByteArray wire = drain(panel.com1, 300);
+    const QByteArray wire = panel.com1.readAll(300);
     const int accepted = int(wire.size() / 5);
     QVERIFY(accepted > 0);
     QCOMPARE(wire.size() % 5, 0);
     for (int i = 0; i < accepted; ++i) {
-        if (wire.mid(5 * i, 5) != command(i % 100))
+        if (wire.mid(5 * i, 5) != commands({i % 100}))
             QFAIL(qPrintable(QStringLiteral("command %1 on the wire is %2, not %3")
                                  .arg(i)
                                  .arg(QString::fromLatin1(wire.mid(5 * i, 5).toPercentEncoding()),
-                                      QString::fromLatin1(command(i % 100).toPercentEncoding()))));
+                                      QString::fromLatin1(commands({i % 100}).toPercentEncoding()))));
     }
     const int last = (accepted - 1) % 100;
     QCOMPARE(panel.display()->text(), QStringLiteral("%1").arg(last, 2, 10, QLatin1Char('0')));
@@ -139,14 +106,14 @@ void TestBackpressure::stalledDeviceFailsTheWriteAndQueuesNothing()
     QVERIFY2(heartbeat.longestOwnGapMs() <= 100, qPrintable(QString::number(heartbeat.longestOwnGapMs())));
     QVERIFY(heartbeat.ticks() > 0);
     // What the system held is all there is: the refused command is not kept for later.
-    QCOMPARE(drain(panel.com1, 300), QByteArray());
+    QCOMPARE(panel.com1.readAll(300), QByteArray());
     if (reliability::kResidentSizeMeaningful)
         QVERIFY2(stalledPeak - before < 256 * 1024, qPrintable(QString::number(stalledPeak - before)));
 
     // The device reads again: the next scan starts clean, nothing of the refused command ahead of it.
-    panel.startScan(QStringLiteral("0.001"));
-    QCOMPARE(panel.com1.read(10, 2000), command(0) + command(1));
-    QTest::mouseClick(panel.startStop(), Qt::LeftButton);
+    startFastScan(panel);
+    QCOMPARE(panel.com1.read(10, 2000), commands({0, 1}));
+    panel.pressStartStop();
     QCOMPARE(panel.messages.count(), 1);
 }
 

@@ -5,9 +5,6 @@
 // number, and a text that does not begin with one reads as 0.
 #include "panel.h"
 
-#include <QLineEdit>
-#include <QRadioButton>
-
 using namespace queltor;
 
 namespace {
@@ -119,14 +116,13 @@ void TestHostileTerm::startScanWithHostileTerm()
 
     Panel panel;
     panel.start();
-    QTest::mouseClick(panel.child<QRadioButton>(QStringLiteral("optAuto")), Qt::LeftButton);
-    auto *box = panel.child<QLineEdit>(QStringLiteral("txtTerm"));
-    box->setText(term);
+    panel.chooseAuto();
+    panel.term()->setText(term);
     // The scan reads what the box holds.
-    QCOMPARE(box->text(), term.left(kBoxLimit));
-    auto *startStop = panel.child<QPushButton>(QStringLiteral("cmdAuto"));
-    auto *timer = panel.child<QTimer>(QStringLiteral("tmrScan"));
-    QTest::mouseClick(startStop, Qt::LeftButton);
+    QCOMPARE(panel.term()->text(), term.left(kBoxLimit));
+    QPushButton *startStop = panel.startStop();
+    QTimer *timer = panel.timer();
+    panel.pressStartStop();
 
     if (intervalMs == kRefused) {
         QCOMPARE(panel.messages.count(), 1);
@@ -151,7 +147,7 @@ void TestHostileTerm::startScanWithHostileTerm()
     if (intervalMs > 0 && intervalMs <= 100)
         QCOMPARE(panel.com1.read(5, 1000), QByteArray("V00\r\n"));
 
-    QTest::mouseClick(startStop, Qt::LeftButton);
+    panel.pressStartStop();
     QCOMPARE(startStop->text(), QStringLiteral("Start Scan"));
     QVERIFY(!timer->isActive());
     QCOMPARE(panel.messages.count(), 0);

@@ -68,7 +68,7 @@ void TestSoak::hundredThousandSelections()
 
     // Takes what the master has and checks it command by command against the stream.
     const auto takeArrivals = [&]() -> bool {
-        reliability::readReady(panel.com1.masterFd(), pending);
+        panel.com1.drainInto(pending);
         qsizetype at = 0;
         while (pending.size() - at >= 5) {
             if (arrived >= kSelections) {

@@ -1,21 +1,17 @@
 // The device is pulled out mid-scan and later comes back at the same path: the
 // scan stops with the reason shown, the panel lives on, and choosing the port
 // again from the menu puts the next click on the new device.
+#include "clocks.h"
 #include "panel.h"
-#include "reliability.h"
 
 #include <QFile>
-#include <QLineEdit>
 #include <QMenu>
-#include <QRadioButton>
 
 #include <cstdio>
 
 using namespace queltor;
 
 namespace {
-
-QByteArray command(int ch) { return QStringLiteral("V%1\r\n").arg(ch, 2, 10, QLatin1Char('0')).toLatin1(); }
 
 // Points the link at target the way udev would: a new link renamed over the old one.
 bool pointLink(const QString &link, const QString &target)
@@ -45,13 +41,11 @@ void TestUnplug::unplugMidScanThenReplugAtSamePath()
     QCOMPARE(panel.messages.count(), 0);
     QCOMPARE(panel.window->port().deviceName(), link);
 
-    QTest::mouseClick(panel.child<QRadioButton>(QStringLiteral("optAuto")), Qt::LeftButton);
-    panel.child<QComboBox>(QStringLiteral("cboStart"))->setCurrentIndex(0);
-    panel.child<QComboBox>(QStringLiteral("cboEnd"))->setCurrentIndex(19);
-    panel.child<QLineEdit>(QStringLiteral("txtTerm"))->setText(QStringLiteral("0.005"));
-    auto *startStop = panel.child<QPushButton>(QStringLiteral("cmdAuto"));
-    QTest::mouseClick(startStop, Qt::LeftButton);
-    QCOMPARE(panel.com1.read(15, 2000), command(0) + command(1) + command(2));
+    panel.chooseAuto();
+    panel.setUp(0, 19, QStringLiteral("0.005"));
+    QPushButton *startStop = panel.startStop();
+    panel.pressStartStop();
+    QCOMPARE(panel.com1.read(15, 2000), commands({0, 1, 2}));
 
     // Pulled out.
     panel.com1.closeMaster();
@@ -60,22 +54,22 @@ void TestUnplug::unplugMidScanThenReplugAtSamePath()
     QCOMPARE(panel.messages.boxes().first().title, QStringLiteral("QUELTOR"));
     QCOMPARE(panel.messages.lastText(), gone);
     QCOMPARE(startStop->text(), QStringLiteral("Start Scan"));
-    QVERIFY(!panel.child<QTimer>(QStringLiteral("tmrScan"))->isActive());
+    QVERIFY(!panel.timer()->isActive());
     QVERIFY(panel.window->isVisible());
     const QString shown = panel.display()->text();
     QVERIFY2(shown.toInt() >= 2, qPrintable(shown));
 
     // A dead port must not keep the loop busy: the panel idles while nothing happens.
-    const double cpuBefore = reliability::cpuMs();
+    const std::int64_t cpuBefore = cpuNs();
     QElapsedTimer idle;
     idle.start();
     QTest::qWait(500);
-    const double cpuShare = (reliability::cpuMs() - cpuBefore) / double(idle.elapsed());
+    const double cpuShare = double(cpuNs() - cpuBefore) / 1e6 / double(idle.elapsed());
     QVERIFY2(cpuShare < 0.25, qPrintable(QString::number(cpuShare)));
     QCOMPARE(panel.messages.count(), 1);
 
     // Until the port is chosen again every click says so, and the display stays put.
-    QTest::mouseClick(panel.child<QRadioButton>(QStringLiteral("optMan")), Qt::LeftButton);
+    panel.chooseManual();
     panel.click(5);
     QCOMPARE(panel.messages.count(), 2);
     QCOMPARE(panel.messages.lastText(), gone);
@@ -93,15 +87,15 @@ void TestUnplug::unplugMidScanThenReplugAtSamePath()
     QVERIFY(panel.action(QStringLiteral("mnuCom1"))->isChecked());
 
     panel.click(7);
-    QCOMPARE(replugged.readAll(), command(7));
+    QCOMPARE(replugged.readAll(), commands({7}));
     QCOMPARE(panel.display()->text(), QStringLiteral("07"));
     QCOMPARE(panel.messages.count(), 2);
 
     // And a scan runs on it again.
-    QTest::mouseClick(panel.child<QRadioButton>(QStringLiteral("optAuto")), Qt::LeftButton);
-    QTest::mouseClick(startStop, Qt::LeftButton);
-    QCOMPARE(replugged.read(10, 2000), command(0) + command(1));
-    QTest::mouseClick(startStop, Qt::LeftButton);
+    panel.chooseAuto();
+    panel.pressStartStop();
+    QCOMPARE(replugged.read(10, 2000), commands({0, 1}));
+    panel.pressStartStop();
     QCOMPARE(panel.messages.count(), 2);
 }
 

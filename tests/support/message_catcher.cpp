@@ -3,11 +3,19 @@
 #include <QAbstractButton>
 #include <QApplication>
 
-MessageCatcher::MessageCatcher()
+MessageCatcher::MessageCatcher(int pollMs)
 {
-    m_poll.setInterval(5);
+    m_poll.setInterval(pollMs);
     connect(&m_poll, &QTimer::timeout, this, &MessageCatcher::answer);
     m_poll.start();
+}
+
+QStringList MessageCatcher::texts() const
+{
+    QStringList all;
+    for (const Box &box : m_boxes)
+        all << box.text;
+    return all;
 }
 
 void MessageCatcher::answer()

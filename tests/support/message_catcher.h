@@ -4,10 +4,12 @@
 #include <QMessageBox>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 // Answers every message box the panel shows while it lives: records what the box
-// said and presses its default button, as an operator would.
+// said and presses its default button, as an operator would. It looks every
+// pollMs; a measurement that must not count its timer pauses it.
 class MessageCatcher : public QObject
 {
     Q_OBJECT
@@ -19,12 +21,14 @@ public:
         QMessageBox::Icon icon;
     };
 
-    MessageCatcher();
+    explicit MessageCatcher(int pollMs = 5);
 
     const QList<Box> &boxes() const { return m_boxes; }
+    QStringList texts() const;
     int count() const { return static_cast<int>(m_boxes.size()); }
     QString lastText() const { return m_boxes.isEmpty() ? QString() : m_boxes.last().text; }
     void clear() { m_boxes.clear(); }
+    void pause() { m_poll.stop(); }
 
 private:
     void answer();

@@ -9,7 +9,10 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -20,7 +23,8 @@
 class Panel
 {
 public:
-    Panel()
+    explicit Panel(int messagePollMs = 5)
+        : messages(messagePollMs)
     {
         config.mapPort(1, com1.slavePath());
         config.mapPort(2, com2.slavePath());
@@ -49,6 +53,24 @@ public:
 
     void click(int channel) const { QTest::mouseClick(button(channel), Qt::LeftButton); }
     void choose(const QString &menuEntry) const { action(menuEntry)->trigger(); }
+
+    // The scan controls, worked the way an operator works them.
+    QComboBox *startList() const { return child<QComboBox>(QStringLiteral("cboStart")); }
+    QComboBox *endList() const { return child<QComboBox>(QStringLiteral("cboEnd")); }
+    QLineEdit *term() const { return child<QLineEdit>(QStringLiteral("txtTerm")); }
+    QPushButton *startStop() const { return child<QPushButton>(QStringLiteral("cmdAuto")); }
+    QTimer *timer() const { return child<QTimer>(QStringLiteral("tmrScan")); }
+
+    void chooseAuto() const { QTest::mouseClick(child<QRadioButton>(QStringLiteral("optAuto")), Qt::LeftButton); }
+    void chooseManual() const { QTest::mouseClick(child<QRadioButton>(QStringLiteral("optMan")), Qt::LeftButton); }
+    void pressStartStop() const { QTest::mouseClick(startStop(), Qt::LeftButton); }
+
+    void setUp(int from, int to, const QString &seconds) const
+    {
+        startList()->setCurrentIndex(from);
+        endList()->setCurrentIndex(to);
+        term()->setText(seconds);
+    }
 
     QList<int> boldButtons() const
     {

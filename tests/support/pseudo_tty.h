@@ -3,7 +3,18 @@
 #include <QByteArray>
 #include <QString>
 
+#include <initializer_list>
 #include <termios.h>
+
+// What the device should read for these channels, spelt out here rather than
+// taken from the panel's own encoder.
+inline QByteArray commands(std::initializer_list<int> channels)
+{
+    QByteArray bytes;
+    for (int ch : channels)
+        bytes += QStringLiteral("V%1\r\n").arg(ch, 2, 10, QLatin1Char('0')).toLatin1();
+    return bytes;
+}
 
 // A pseudo-terminal standing in for the device: the panel opens the slave path,
 // the test reads what arrives on the master side.
@@ -18,13 +29,31 @@ public:
 
     bool isValid() const { return m_master >= 0; }
     QString slavePath() const { return m_slavePath; }
+    int masterFd() const { return m_master; }
 
-    // Reads up to maxBytes, one byte at a time, until maxBytes arrived or
-    // nothing more came for quietMs milliseconds.
+    // Reads up to maxBytes, running the event loop meanwhile, until maxBytes
+    // arrived or nothing more came for quietMs milliseconds.
     QByteArray read(int maxBytes, int quietMs = 200);
 
     // Reads whatever arrives within quietMs of silence.
     QByteArray readAll(int quietMs = 100) { return read(1 << 20, quietMs); }
+
+    // Without the event loop, for measurements: exactly count bytes, sleeping
+    // in poll() between pieces; false when they do not all come within timeoutMs.
+    bool readExactly(char *buffer, int count, int timeoutMs = 2000);
+
+    // Whatever is waiting on the master now, without waiting for more.
+    void drainInto(QByteArray &into);
+    QByteArray drain()
+    {
+        QByteArray all;
+        drainInto(all);
+        return all;
+    }
+
+    // A second handle on the slave, raw at 9600 8N1 as a serial adapter
+    // leaves its own: for a writer that is not the panel.
+    int rawWriter();
 
     // The line settings currently in force on the slave side.
     termios slaveSettings() const;
@@ -32,10 +61,9 @@ public:
     // Makes the device vanish: the panel's next write fails.
     void closeMaster();
 
-    int masterFd() const { return m_master; }
-
 private:
     int m_master = -1;
     int m_slave = -1; // held open so the master never sees a hang-up between opens
+    int m_writer = -1;
     QString m_slavePath;
 };

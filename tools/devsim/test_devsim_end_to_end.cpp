@@ -4,12 +4,13 @@
 #include "link/serial_port.h"
 #include "link/settings_store.h"
 
+#include "temp_config.h"
+
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSerialPort>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -214,13 +215,8 @@ void TestDevsimEndToEnd::panelPortPassesTheCheckAndQuitAfterEnds()
     Devsim sim({"--port", "COM1=" + com1, "--quit-after", "2"});
     QVERIFY(sim.waitReady(1));
 
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
-    {
-        QSettings file(home.filePath("QUELTOR/QUELTOR.conf"), QSettings::IniFormat);
-        file.setValue("Ports/COM1", com1);
-    }
+    TempConfig home;
+    home.mapPort(1, com1);
     queltor::SettingsStore store;
     queltor::SerialPort port(store);
     port.setCommPort(1);
