@@ -208,7 +208,7 @@ window_x() { xdo getwindowgeometry --shell "$1" 2>/dev/null | sed -n 's/^X=//p';
 window_y() { xdo getwindowgeometry --shell "$1" 2>/dev/null | sed -n 's/^Y=//p'; }
 window_width() { xdo getwindowgeometry --shell "$1" 2>/dev/null | sed -n 's/^WIDTH=//p'; }
 window_height() { xdo getwindowgeometry --shell "$1" 2>/dev/null | sed -n 's/^HEIGHT=//p'; }
-window_shown() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+window_shown() { xwininfo -id "$1" 2>/dev/null | grep 'Map State: IsViewable' >/dev/null; }
 
 # The panel's windows of class QUELTOR; --onlyvisible for those on screen.
 panel_windows() { xdo search --all "$@" --pid "$PANEL_PID" --class '^QUELTOR$' 2>/dev/null || true; }
