@@ -106,6 +106,7 @@ start_buses() {
   wait_until 10 test -s "$dir/session-bus" || { echo "dbus-daemon did not start; see $dir/dbus.log" >&2; return 1; }
   DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$dir/session-bus")
   export DBUS_SESSION_BUS_ADDRESS
+  unset AT_SPI_BUS_ADDRESS # a desktop's own accessibility bus would win over ours
   # The launcher puts the accessibility bus's socket in XDG_RUNTIME_DIR; a
   # short private one keeps it apart and within the length a socket path may have.
   runtime=$(mktemp -d "${TMPDIR:-/tmp}/queltor-a11y.XXXXXX")
