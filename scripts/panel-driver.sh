@@ -80,7 +80,9 @@ start_xserver() {
   mkdir -p "$dir"
   rm -f "$dir/display"
   # -displayfd picks a free display number and reports it once the server listens.
-  Xvfb -displayfd 3 -dpi 96 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
+  # -noreset: the server would otherwise reset whenever its last client leaves,
+  # and a client connecting just then (the panel, after a short-lived xdotool) fails.
+  Xvfb -displayfd 3 -dpi 96 -nolisten tcp -noreset 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
   XVFB_PID=$!
   driver_pids+=("$XVFB_PID")
   wait_until 15 test -s "$dir/display" || { echo "Xvfb did not start; see $dir/xvfb.log" >&2; return 1; }
@@ -117,8 +119,11 @@ start_buses() {
   wait_until 10 accessibility_bus_up || { echo "the accessibility bus did not start; see $dir/a11y.log" >&2; return 1; }
 }
 
+# Asks the session bus who owns the name: a call to org.a11y.Bus itself would
+# have the bus start a second launcher, outside our control, while ours starts.
 accessibility_bus_up() {
-  dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null 2>&1
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus 2>/dev/null | grep 'boolean true' >/dev/null
 }
 
 # ------------------------------------------------------------------- device
