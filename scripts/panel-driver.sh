@@ -1,14 +1,20 @@
 # shellcheck shell=bash
 # Drives the real QUELTOR window from outside, as a person would: a virtual X
-# server (Xvfb), the simulated device on pseudo-terminals, xdotool for mouse
-# and keyboard. Sourced by scripts/run (the demo) and by the gui tests.
+# server (Xvfb) with its own D-Bus session and accessibility bus, the simulated
+# device on pseudo-terminals, xdotool for mouse and keyboard. Sourced by
+# scripts/run (the demo) and by the gui tests.
 #
-# Click positions come from the window's layout, drawn up in twips (15 to a
-# pixel) and measured from the client area, which starts below the menu bar.
+# Nothing here knows the layout. Windows are found by their X properties,
+# controls and menu entries by their names in the panel's accessibility tree
+# (scripts/panel-tree), and every click goes where the tree says the control
+# is, so a larger font, a status bar or a scale factor moves the clicks along.
+
+driver_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # ---------------------------------------------------------------- processes
 
 driver_pids=()
+driver_dirs=()
 
 # Ends one process we started: TERM, then KILL if it lingers.
 stop_pid() {
@@ -30,6 +36,8 @@ stop_started() {
     stop_pid "${driver_pids[i]}"
   done
   driver_pids=()
+  for i in "${driver_dirs[@]}"; do rm -rf "$i"; done
+  driver_dirs=()
 }
 
 # process_ended PID: true once a child has exited, reaped or not.
@@ -42,6 +50,15 @@ process_ended() {
 
 # xdotool, never waiting for ever: --sync and searches give up after 10 s.
 xdo() { timeout 10 xdotool "$@"; }
+
+# The tools this file runs; prints the missing ones on one line.
+driver_missing_tools() {
+  local tool
+  for tool in Xvfb xdotool xprop xwininfo import dbus-daemon dbus-send ps timeout "$atspi_launcher"; do
+    command -v "$tool" >/dev/null || printf '%s ' "$tool"
+  done
+  "$driver_dir/panel-tree" --help >/dev/null 2>&1 || printf '%s ' "python3-pyatspi (for scripts/panel-tree)"
+}
 
 # ------------------------------------------------------------------ waiting
 
@@ -63,13 +80,50 @@ start_xserver() {
   mkdir -p "$dir"
   rm -f "$dir/display"
   # -displayfd picks a free display number and reports it once the server listens.
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
+  # -noreset: the server would otherwise reset whenever its last client leaves,
+  # and a client connecting just then (the panel, after a short-lived xdotool) fails.
+  Xvfb -displayfd 3 -dpi 96 -nolisten tcp -noreset 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
   XVFB_PID=$!
   driver_pids+=("$XVFB_PID")
   wait_until 15 test -s "$dir/display" || { echo "Xvfb did not start; see $dir/xvfb.log" >&2; return 1; }
   number=$(head -n1 "$dir/display")
   export DISPLAY=":$number"
   unset WAYLAND_DISPLAY
+}
+
+# ------------------------------------------------------------------- buses
+
+atspi_launcher=/usr/libexec/at-spi-bus-launcher
+
+# start_buses DIR: a private D-Bus session for the X server started before,
+# and on it the accessibility bus, where the panel's toolkit publishes its
+# controls and scripts/panel-tree reads them. Exports DBUS_SESSION_BUS_ADDRESS;
+# nothing reaches the user's own session or another case's.
+start_buses() {
+  local dir=$1 runtime
+  mkdir -p "$dir"
+  rm -f "$dir/session-bus"
+  dbus-daemon --session --nofork --nosyslog --print-address=3 3>"$dir/session-bus" >"$dir/dbus.log" 2>&1 &
+  driver_pids+=("$!")
+  wait_until 10 test -s "$dir/session-bus" || { echo "dbus-daemon did not start; see $dir/dbus.log" >&2; return 1; }
+  DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$dir/session-bus")
+  export DBUS_SESSION_BUS_ADDRESS
+  unset AT_SPI_BUS_ADDRESS # a desktop's own accessibility bus would win over ours
+  # The launcher puts the accessibility bus's socket in XDG_RUNTIME_DIR; a
+  # short private one keeps it apart and within the length a socket path may have.
+  runtime=$(mktemp -d "${TMPDIR:-/tmp}/queltor-a11y.XXXXXX")
+  driver_dirs+=("$runtime")
+  # --a11y=1 tells every toolkit that assistive technology is on.
+  XDG_RUNTIME_DIR=$runtime "$atspi_launcher" --launch-immediately --a11y=1 >"$dir/a11y.log" 2>&1 &
+  driver_pids+=("$!")
+  wait_until 10 accessibility_bus_up || { echo "the accessibility bus did not start; see $dir/a11y.log" >&2; return 1; }
+}
+
+# Asks the session bus who owns the name: a call to org.a11y.Bus itself would
+# have the bus start a second launcher, outside our control, while ours starts.
+accessibility_bus_up() {
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus 2>/dev/null | grep 'boolean true' >/dev/null
 }
 
 # ------------------------------------------------------------------- device
@@ -101,7 +155,8 @@ commands_at_least() { [ "$(device_command_count)" -ge "$1" ]; }
 wait_for_commands() { wait_until "${2:-5}" commands_at_least "$1"; }
 
 # wait_for_quiet SECONDS [LIMIT]: until no command has arrived for SECONDS;
-# false if the line is still busy after LIMIT seconds.
+# false if the line is still busy after LIMIT seconds. Shows that nothing
+# more comes, which no event can tell.
 wait_for_quiet() {
   local quiet=$1 limit=${2:-10} start=$SECONDS count last
   last=$(device_command_count)
@@ -134,158 +189,225 @@ write_panel_settings() {
   } >"$home/QUELTOR/QUELTOR.conf"
 }
 
-# start_panel BINARY CONFIG_HOME LOG: the real panel on the virtual display.
+# start_panel BINARY CONFIG_HOME LOG: the real panel on the virtual display,
+# its accessibility bridge on. QT_SCALE_FACTOR and LANG pass through.
 start_panel() {
   local binary=$1 home=$2 log=$3
   mkdir -p "$home/runtime"
   chmod 700 "$home/runtime"
-  XDG_CONFIG_HOME=$home XDG_RUNTIME_DIR=$home/runtime QT_QPA_PLATFORM=xcb \
-    QT_ENABLE_HIGHDPI_SCALING=0 QT_SCALE_FACTOR=1 "$binary" >"$log" 2>&1 &
+  XDG_CONFIG_HOME=$home XDG_RUNTIME_DIR=$home/runtime QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
+    QT_ENABLE_HIGHDPI_SCALING=0 QT_SCALE_FACTOR=${QT_SCALE_FACTOR:-1} "$binary" >"$log" 2>&1 &
   PANEL_PID=$!
+  PANEL_SCALE=1
   driver_pids+=("$PANEL_PID")
 }
 
-# Visible top-level windows titled exactly QUELTOR: the main window and its message boxes.
-queltor_windows() { xdo search --onlyvisible --name '^QUELTOR$' 2>/dev/null || true; }
+# panel_tree [OPTION...] COMMAND [ARG] STEP...: scripts/panel-tree on the running panel.
+panel_tree() { "$driver_dir/panel-tree" --pid "$PANEL_PID" --scale "$PANEL_SCALE" "$@"; }
 
+# ----------------------------------------------------------------- windows
+
+# window_property WINDOW NAME: a property's value as xprop shows it; empty if unset.
+window_property() { xprop -id "$1" "$2" 2>/dev/null | sed -nE 's/^[^=#]*[=#] ?//p'; }
+
+window_x() { xdo getwindowgeometry --shell "$1" 2>/dev/null | sed -n 's/^X=//p'; }
+window_y() { xdo getwindowgeometry --shell "$1" 2>/dev/null | sed -n 's/^Y=//p'; }
 window_width() { xdo getwindowgeometry --shell "$1" 2>/dev/null | sed -n 's/^WIDTH=//p'; }
 window_height() { xdo getwindowgeometry --shell "$1" 2>/dev/null | sed -n 's/^HEIGHT=//p'; }
+window_shown() { xwininfo -id "$1" 2>/dev/null | grep 'Map State: IsViewable' >/dev/null; }
 
-# The main window is the one as wide as the client area: 9195 twips.
+# The panel's windows of class QUELTOR; --onlyvisible for those on screen.
+panel_windows() { xdo search --all "$@" --pid "$PANEL_PID" --class '^QUELTOR$' 2>/dev/null || true; }
+
+# is_main_window WINDOW: titled QUELTOR and transient for no other window
+# (menus and dialogs are), on screen or not.
+is_main_window() {
+  [ -z "$(window_property "$1" WM_TRANSIENT_FOR)" ] && [ "$(xdo getwindowname "$1" 2>/dev/null)" = QUELTOR ] &&
+    panel_windows | grep -x "$1" >/dev/null
+}
+
 find_main_window() {
   local w
-  for w in $(queltor_windows); do
-    if [ "$(window_width "$w")" = "$(twips_to_pixels 9195)" ]; then
-      echo "$w"
-      return 0
-    fi
+  for w in $(panel_windows --onlyvisible); do
+    is_main_window "$w" && { echo "$w"; return 0; }
   done
   return 1
 }
 
-# find_message_box: a window titled QUELTOR that is not the main window.
+# find_message_box: a dialog of the panel, transient for its main window
+# (which need not be on screen yet).
 find_message_box() {
-  local w
-  for w in $(queltor_windows); do
-    if [ "$(window_width "$w")" != "$(twips_to_pixels 9195)" ]; then
-      echo "$w"
-      return 0
-    fi
+  local w owner
+  for w in $(panel_windows --onlyvisible); do
+    [[ $(window_property "$w" _NET_WM_WINDOW_TYPE) == *_NET_WM_WINDOW_TYPE_DIALOG* ]] || continue
+    owner=$(window_property "$w" WM_TRANSIENT_FOR)
+    [ -n "$owner" ] && is_main_window $((owner)) && { echo "$w"; return 0; }
   done
   return 1
 }
 
-# wait_for_panel BANK_INDEX: finds the main window and learns the menu bar's
-# height from the client height the bank gives (bank index 1 = 20 channels).
+# wait_for_panel: until the main window is on screen and its controls are in
+# the tree; sets PANEL_WINDOW, and PANEL_SCALE from the window's width on
+# screen over its width in the tree (they differ under QT_SCALE_FACTOR).
 wait_for_panel() {
-  local bank=$1
+  local tree_width
   wait_until 20 find_main_window >/dev/null || { echo "the panel's window did not appear" >&2; return 1; }
   PANEL_WINDOW=$(find_main_window)
-  PANEL_MENU_HEIGHT=$(($(window_height "$PANEL_WINDOW") - $(client_height "$bank")))
+  read -r tree_width _ < <(panel_tree --timeout 20 size) ||
+    { echo "the panel's window is not in the accessibility tree" >&2; return 1; }
+  PANEL_SCALE="$(window_width "$PANEL_WINDOW")/$tree_width"
 }
 
-# ------------------------------------------------------------------- layout
-
-# Rounds like the panel: halves away from zero, for the positive lengths here.
-twips_to_pixels() { echo $((($1 * 2 + 15) / 30)); }
-
-# Height of the client area for a bank index (0..9): the button frame's top,
-# the frame down to the last visible row plus its margin, and the bottom margin.
-client_height() {
-  local bank=$1
-  twips_to_pixels $((1200 + (270 + 330 * bank + 345 + 160) + 90))
+# wait_for_message_box [SECONDS]: until a message box of the panel shows; sets MESSAGE_BOX.
+wait_for_message_box() {
+  wait_until "${1:-20}" find_message_box >/dev/null || return 1
+  MESSAGE_BOX=$(find_message_box)
 }
 
-# The window height a bank gives, with the menu bar learnt at start-up.
-expected_window_height() { echo $(($(client_height "$1") + PANEL_MENU_HEIGHT)); }
+# answer_message_box [KEY]: KEY (Return) to the box, then until it has gone.
+answer_message_box() {
+  press_in "$MESSAGE_BOX" "${1:-Return}"
+  wait_until 10 message_box_gone
+}
 
-# control_box NAME: container left/top, then left, top, width, height, all in twips.
-control_box() {
-  local name=$1 i
-  case $name in
-    optAuto) echo 0 0 210 60 675 225 ;;
-    optMan) echo 0 0 210 1200 945 225 ;;
-    cboStart) echo 90 60 1050 240 645 300 ;;
-    cboEnd) echo 90 60 1050 630 645 300 ;;
-    txtTerm) echo 90 60 3150 240 525 270 ;;
-    cmdAuto) echo 90 60 6210 240 1275 735 ;;
-    lblCH) echo 90 60 7590 120 1245 885 ;; # the display's frame, fraCh
-    "cmdCH("*")")
-      i=${name#cmdCH(}
-      i=${i%)}
-      echo 90 1200 $((150 + 870 * (i % 10))) $((270 + 330 * (i / 10))) 885 345
-      ;;
-    *) echo "no control named $name" >&2; return 1 ;;
+message_box_gone() { ! window_shown "$MESSAGE_BOX"; }
+
+# ---------------------------------------------------------------- controls
+
+# control_path NAME: the steps that lead to NAME in the panel's tree, one a
+# line. Controls go by their accessible names; the lists and the term field
+# have none yet and go by role and order, the display by its frame's title.
+# The one place to change when the panel names them.
+control_path() {
+  case $1 in
+    "Start CH") echo "@combo box#1" ;;
+    "End CH") echo "@combo box#2" ;;
+    "Scan Term") echo "@text#1" ;;
+    "Channel display") printf '%s\n' Channel @label ;;
+    *) echo "$1" ;;
   esac
 }
 
-# control_centre NAME: "x y" in pixels from the window's top-left corner.
-control_centre() {
-  local cl ct left top width height
-  read -r cl ct left top width height < <(control_box "$1")
-  echo $(($(twips_to_pixels "$cl") + $(twips_to_pixels "$left") + $(twips_to_pixels "$width") / 2)) \
-    $((PANEL_MENU_HEIGHT + $(twips_to_pixels "$ct") + $(twips_to_pixels "$top") + $(twips_to_pixels "$height") / 2))
+# on_control [OPTION...] COMMAND [ARG] NAME [STEP...]: scripts/panel-tree's
+# COMMAND on the control NAME, or on a part of it that STEPs lead to.
+on_control() {
+  local args=() steps
+  while [[ $1 == -* ]]; do
+    case $1 in
+      --timeout) args+=("$1" "$2") && shift 2 ;;
+      *) args+=("$1") && shift ;;
+    esac
+  done
+  case $1 in
+    wait-text | wait-state) args+=("$1" "$2") && shift 2 ;;
+    *) args+=("$1") && shift ;;
+  esac
+  mapfile -t steps < <(control_path "$1")
+  shift
+  panel_tree "${args[@]}" "${steps[@]}" "$@"
 }
 
-# ----------------------------------------------------------------- actions
+channel_button() { printf 'CH %02d' "$1"; }
 
-click_control() {
+# click_at X Y: a left click at a point on the screen. (No --sync: it would
+# wait for ever when the pointer is there already; the server keeps the order.)
+click_at() { xdo mousemove "$1" "$2" click 1; }
+
+# click NAME: a click on the control's centre, wherever the tree shows it,
+# enabled or not (a click on a disabled control must do nothing).
+click() {
   local x y
-  read -r x y < <(control_centre "$1")
-  xdo mousemove --window "$PANEL_WINDOW" "$x" "$y" click 1
-  sleep 0.1
+  read -r x y < <(on_control where "$1") || { echo "cannot click $1" >&2; return 1; }
+  click_at "$x" "$y"
 }
 
-click_channel() { click_control "cmdCH($1)"; }
-
-# press KEY...: keys to the panel, one after another, as a person types them.
-press() {
-  xdo windowfocus --sync "$PANEL_WINDOW" 2>/dev/null || true
-  xdo key --delay 60 "$@"
-  sleep 0.2
+# click_enabled NAME: a click on the control once it is shown and enabled.
+click_enabled() {
+  local x y
+  read -r x y < <(on_control --enabled where "$1") || { echo "$1 is not enabled" >&2; return 1; }
+  click_at "$x" "$y"
 }
 
-# press_in WINDOW KEY...: keys to another window, such as a message box.
+click_channel() { click "$(channel_button "$1")"; }
+
+# spot_in_window NAME: "X Y" of the control's centre from the main window's corner.
+spot_in_window() {
+  local x y
+  read -r x y < <(on_control where "$1") || return 1
+  echo $((x - $(window_x "$PANEL_WINDOW"))) $((y - $(window_y "$PANEL_WINDOW")))
+}
+
+# click_in_window "X Y": a click at a spot taken with spot_in_window, wherever the window is now.
+click_in_window() {
+  local x y
+  read -r x y <<<"$1"
+  click_at $(($(window_x "$PANEL_WINDOW") + x)) $(($(window_y "$PANEL_WINDOW") + y))
+}
+
+# control_text NAME: what the control shows.
+control_text() { on_control text "$1"; }
+
+# wait_control STATE NAME: until the control is shown, hidden, not-shown,
+# enabled, disabled, checked or unchecked.
+wait_control() { on_control wait-state "$1" "$2"; }
+
+# wait_text NAME TEXT: until the control shows TEXT.
+wait_text() { on_control wait-text "$2" "$1"; }
+
+# choose_menu ENTRY...: opens each menu on the path and clicks its last entry,
+# e.g. choose_menu Set "Channel Count" 40. Entries are clicked once enabled.
+choose_menu() {
+  local path=() entry x y
+  for entry in "$@"; do
+    path+=("$entry")
+    read -r x y < <(panel_tree --enabled where "${path[@]}") || { echo "no menu entry ${path[*]}" >&2; return 1; }
+    click_at "$x" "$y"
+  done
+}
+
+# choose_in_list NAME VALUE: picks VALUE in a drop-down list with the arrow
+# keys, counted from the list's own entries. The click goes to the list's
+# edit field, which takes the focus without dropping the list down.
+choose_in_list() {
+  local current entries=() keys=() i from=-1 to=-1 x y
+  read -r x y < <(on_control --enabled where "$1" @text) || { echo "$1 is not enabled" >&2; return 1; }
+  click_at "$x" "$y"
+  current=$(control_text "$1")
+  mapfile -t entries < <(on_control items "$1")
+  for i in "${!entries[@]}"; do
+    [ "${entries[i]}" != "$current" ] || from=$i
+    [ "${entries[i]}" != "$2" ] || to=$i
+  done
+  ((from >= 0 && to >= 0)) || { echo "$1 shows \"$current\" and has no entry \"$2\"" >&2; return 1; }
+  for ((i = from; i < to; i++)); do keys+=(Down); done
+  for ((i = from; i > to; i--)); do keys+=(Up); done
+  [ ${#keys[@]} -eq 0 ] || xdo key --delay 30 "${keys[@]}"
+  wait_text "$1" "$2"
+}
+
+# type_into NAME TEXT: replaces the text of an edit field.
+type_into() {
+  click_enabled "$1" || return 1
+  xdo key ctrl+a
+  xdo type --delay 40 "$2"
+  wait_text "$1" "$2"
+}
+
+# choose_channel_count COUNT: Set > Channel Count > COUNT, then until the
+# buttons show up to the last channel and no further.
+choose_channel_count() {
+  choose_menu Set "Channel Count" "$1" &&
+    wait_control shown "$(channel_button $(($1 - 1)))" &&
+    wait_control not-shown "$(channel_button "$1")"
+}
+
+# press_in WINDOW KEY...: keys to a window, such as a message box.
 press_in() {
   local window=$1
   shift
   xdo windowfocus --sync "$window" 2>/dev/null || true
   xdo key --delay 60 "$@"
-  sleep 0.2
 }
-
-# type_into NAME TEXT: replaces the text of an edit field.
-type_into() {
-  click_control "$1"
-  xdo key ctrl+a
-  xdo type --delay 40 "$2"
-  sleep 0.1
-}
-
-# step_list NAME Up|Down COUNT: moves a list's choice with the arrow keys.
-step_list() {
-  local keys=() i
-  click_control "$1"
-  for ((i = 0; i < $3; i++)); do keys+=("$2"); done
-  [ ${#keys[@]} -eq 0 ] || xdo key --delay 30 "${keys[@]}"
-  sleep 0.1
-}
-
-# Set > Channel Count > COUNT (10..100). The submenu opens on its first entry.
-choose_channel_count() {
-  local keys=(alt+s c) i
-  for ((i = 10; i < $1; i += 10)); do keys+=(Down); done
-  press "${keys[@]}" Return
-}
-
-# Set > Serial Port > comN.
-choose_port() {
-  local keys=(alt+s p) i
-  for ((i = 1; i < $1; i++)); do keys+=(Down); done
-  press "${keys[@]}" Return
-}
-
-choose_exit() { press alt+f x; }
 
 # screenshot FILE [WINDOW]: the whole screen, or one window.
 screenshot() {

@@ -6,7 +6,8 @@
 #
 # Usage: gui_cases.sh CASE PANEL_BINARY DEVSIM_BINARY WORK_DIR
 # On failure WORK_DIR keeps failure.png, the device's log and the panel's log.
-set -euo pipefail
+set -eEuo pipefail
+trap 'echo "FAIL: line $LINENO: \"$BASH_COMMAND\" ended with status $?" >&2' ERR
 
 case_name=$1
 panel=$2
@@ -20,10 +21,8 @@ fail() {
 }
 
 # CI installs these; a machine without them must not pass by skipping.
-for tool in Xvfb xdotool import ps timeout; do
-  command -v "$tool" >/dev/null ||
-    fail "$tool is missing: install xvfb, xdotool, x11-utils and imagemagick (scripts/setup-deps does)"
-done
+missing=$(driver_missing_tools)
+[ -z "$missing" ] || fail "missing: $missing; scripts/setup-deps installs them"
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -33,6 +32,9 @@ on_exit() {
   if [ "$status" -ne 0 ]; then
     if [ -n "${XVFB_PID:-}" ]; then
       screenshot "$work/failure.png" && echo "screenshot: $work/failure.png" >&2
+    fi
+    if [ -n "${PANEL_PID:-}" ] && ! process_ended "$PANEL_PID"; then
+      panel_tree --timeout 2 dump >"$work/tree.txt" 2>&1 && echo "accessibility tree: $work/tree.txt" >&2
     fi
     echo "--- what the device printed" >&2
     cat "$work/device.log" >&2 2>/dev/null || true
@@ -47,20 +49,20 @@ trap 'fail "stopped from outside: the case ran out of time"' TERM INT
 
 # ------------------------------------------------------------ case helpers
 
-# start_session [KEY=VALUE...]: X server, device, settings (extra keys go to
-# group Settings) and panel.
+# start_session [KEY=VALUE...]: X server and buses, device, settings (extra
+# keys go to group Settings) and panel.
 start_session() {
   start_xserver "$work/x"
+  start_buses "$work/x"
   start_device "$devsim" "$work/ports" "$work/device.log"
   write_panel_settings "$work/config" "$@"
   start_panel "$panel" "$work/config" "$work/panel.log"
 }
 
-# wait_ready BANK_INDEX: the window is up and COM1 was opened right.
+# wait_ready: the window is up and COM1 was opened right.
 wait_ready() {
-  wait_for_panel "$1"
-  wait_until 10 device_has ' COM1 opened at 9600 baud, 1 stop bit: ok$' ||
-    fail "the panel did not open COM1 at 9600 baud"
+  wait_for_panel
+  wait_until 10 port_opened COM1 || fail "the panel did not open COM1 at 9600 baud"
 }
 
 # expect_commands "COM1 07" ...: exactly these commands so far, and no garbage.
@@ -72,13 +74,27 @@ expect_commands() {
   [ -z "$(device_errors)" ] || fail "the device received malformed bytes: $(device_errors)"
 }
 
-window_shows_bank() { [ "$(window_height "$PANEL_WINDOW")" = "$(expected_window_height "$1")" ]; }
-
-choose_bank() {
-  choose_channel_count $((($1 + 1) * 10))
-  wait_until 5 window_shows_bank "$1" ||
-    fail "after choosing $((($1 + 1) * 10)) channels the window is $(window_height "$PANEL_WINDOW") px high, expected $(expected_window_height "$1")"
+# height_changed BEFORE grew|shrank: the window's height moved that way from BEFORE.
+height_changed() {
+  case $2 in
+    grew) [ "$(window_height "$PANEL_WINDOW")" -gt "$1" ] ;;
+    shrank) [ "$(window_height "$PANEL_WINDOW")" -lt "$1" ] ;;
+  esac
 }
+
+# choose_bank COUNT grew|shrank: Set > Channel Count > COUNT; the buttons show
+# up to the last channel and no further, and the window's height changed that way.
+choose_bank() {
+  local before
+  before=$(window_height "$PANEL_WINDOW")
+  choose_channel_count "$1" ||
+    fail "after choosing $1 channels the buttons up to $(channel_button $(($1 - 1))) do not show, or more do"
+  wait_until 5 height_changed "$before" "$2" ||
+    fail "after choosing $1 channels the window is $(window_height "$PANEL_WINDOW") px high, was $before: it should have $2"
+}
+
+# The port chosen in the menu was opened right.
+port_opened() { device_has " $1 opened at 9600 baud, 1 stop bit: ok\$"; }
 
 # scan_cycle FIRST LAST COUNT: the channels a scan from FIRST to LAST selects, as "COM1 nn" lines.
 scan_cycle() {
@@ -107,40 +123,43 @@ ended_with_status() {
 # Each click puts exactly its command on the wire, on the port chosen.
 case_clicks() {
   start_session ChNum=9 # 100 channels
-  wait_ready 9
+  wait_ready
   local ch
   for ch in 0 9 10 55 99 42 42; do click_channel "$ch"; done
   wait_for_commands 7 || true
 
-  choose_port 2
-  wait_until 5 device_has ' COM2 opened at 9600 baud, 1 stop bit: ok$' ||
-    fail "Set > Serial Port > com2 did not open COM2 at 9600 baud"
+  choose_menu Set "Serial Port" com2
+  wait_until 5 port_opened COM2 || fail "Set > Serial Port > com2 did not open COM2 at 9600 baud"
   device_has ' COM1 closed$' || fail "COM1 was not closed when COM2 was chosen"
   click_channel 5
   wait_for_commands 8 || true
-  sleep 0.3
+  wait_for_quiet 0.3 || fail "commands went on arriving"
   expect_commands "COM1 00" "COM1 09" "COM1 10" "COM1 55" "COM1 99" "COM1 42" "COM1 42" "COM2 05"
   grep -q '^ComPort=2$' "$work/config/QUELTOR/QUELTOR.conf" || fail "the port choice was not saved"
 }
 
-# A bank change reshapes the window; a click where a hidden button would be sends nothing.
+# A bank change reshapes the window; a click where a hidden button was sends nothing.
 case_bank_change() {
   start_session ChNum=9
-  wait_ready 9
+  wait_ready
+  local row1 row6 row9 # where buttons of these rows are while all show
+  row1=$(spot_in_window "CH 15")
+  row6=$(spot_in_window "CH 65")
+  row9=$(spot_in_window "CH 95")
   click_channel 95
   wait_for_commands 1 || true
 
-  choose_bank 0 # 10 channels: rows 1 to 9 hidden
-  click_channel 15 # inside the window, on the frame below the last row
-  click_channel 95 # beyond the window now
+  choose_bank 10 shrank # rows 1 to 9 hidden
+  click_in_window "$row1" # on the frame below the last row now
+  click_in_window "$row9" # beyond the window now
   click_channel 5
   wait_for_commands 2 || true
 
-  choose_bank 5 # 60 channels: rows up to 5 back
-  click_channel 65
+  choose_bank 60 grew # rows up to 5 back
+  click_in_window "$row6"
   click_channel 55
   wait_for_commands 3 || true
-  sleep 0.3
+  wait_for_quiet 0.3 || fail "commands went on arriving"
   expect_commands "COM1 95" "COM1 05" "COM1 55"
   grep -q '^ChNum=5$' "$work/config/QUELTOR/QUELTOR.conf" || fail "the channel count was not saved"
 }
@@ -148,15 +167,15 @@ case_bank_change() {
 # Auto: start 3, end 5, 0.2 s a channel; it cycles until Stop Scan and not after.
 case_auto_scan() {
   start_session # 20 channels
-  wait_ready 1
-  click_control optAuto
-  step_list cboStart Down 3
-  step_list cboEnd Up 14
-  type_into txtTerm 0.2
-  click_control cmdAuto # Start Scan
+  wait_ready
+  click Auto
+  choose_in_list "Start CH" 3
+  choose_in_list "End CH" 5
+  type_into "Scan Term" 0.2
+  click "Start Scan"
   wait_for_commands 7 10 || fail "the scan sent $(device_command_count) commands in 10 s, expected 7"
   click_channel 10 # the channel buttons are disabled while scanning
-  click_control cmdAuto # Stop Scan
+  click "Stop Scan"
   wait_for_quiet 1 5 || fail "the scan went on after Stop Scan" # five terms without a command
   local count
   count=$(device_command_count)
@@ -171,14 +190,14 @@ case_auto_scan() {
 # File > Exit, even in the middle of a scan: status 0, the port closed, nothing after.
 case_file_exit() {
   start_session
-  wait_ready 1
+  wait_ready
   click_channel 7
   wait_for_commands 1 || true
-  click_control optAuto
-  type_into txtTerm 0.2
-  click_control cmdAuto # scan 0 to 19
+  click Auto
+  type_into "Scan Term" 0.2
+  click "Start Scan" # scan 0 to 19
   wait_for_commands 3 10 || fail "the scan did not start"
-  choose_exit
+  choose_menu File Exit
   ended_with_status 0
   wait_until 5 device_has ' COM1 closed$' || fail "COM1 was not closed"
   wait_for_quiet 1 5 || fail "commands went on arriving after the panel ended"
@@ -194,24 +213,22 @@ case_file_exit() {
 # COM1 leads nowhere: the message box comes first, then the window, which works on with COM2.
 case_missing_port() {
   start_xserver "$work/x"
+  start_buses "$work/x"
   start_device "$devsim" "$work/ports" "$work/device.log"
   DEVICE_COM1=$work/absent/COM1 write_panel_settings "$work/config"
   start_panel "$panel" "$work/config" "$work/panel.log"
 
-  wait_until 20 find_message_box >/dev/null || fail "no message box titled QUELTOR appeared"
-  local box
-  box=$(find_message_box)
+  wait_for_message_box || fail "no message box of the panel appeared"
   ! find_main_window >/dev/null || fail "the main window showed before the message box was answered"
-  press_in "$box" Return
-  wait_for_panel 1
+  answer_message_box || fail "the message box did not close on Return"
+  wait_for_panel
   process_ended "$PANEL_PID" && fail "the panel ended after the message box"
 
-  choose_port 2
-  wait_until 5 device_has ' COM2 opened at 9600 baud, 1 stop bit: ok$' ||
-    fail "Set > Serial Port > com2 did not open COM2"
+  choose_menu Set "Serial Port" com2
+  wait_until 5 port_opened COM2 || fail "Set > Serial Port > com2 did not open COM2"
   click_channel 3
   wait_for_commands 1 || true
-  sleep 0.3
+  wait_for_quiet 0.3 || fail "commands went on arriving"
   expect_commands "COM2 03"
 }
 
