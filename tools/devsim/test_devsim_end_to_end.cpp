@@ -15,6 +15,9 @@
 
 #include <csignal>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 const QString kStamp = QStringLiteral(R"(^\d\d:\d\d:\d\d\.\d\d\d )");
@@ -135,6 +138,22 @@ bool send(QSerialPort &port, const QByteArray &bytes)
     return port.write(bytes) == bytes.size() && port.flush() && port.bytesToWrite() == 0;
 }
 
+// As a program that opens, writes and closes at once; it either sets the
+// line to 9600 8N1 (QSerialPort, which puts back what it found on closing) or
+// leaves the line as it finds it.
+bool openWriteClose(const QString &path, int channel, bool setUp)
+{
+    if (setUp) {
+        QSerialPort port;
+        return openAt(port, path) && send(port, queltor::channelCommand(channel));
+    }
+    // The line as found turns LF into CR LF.
+    const QByteArray bytes = queltor::channelCommand(channel).replace("\r\n", "\n");
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NOCTTY);
+    const bool written = fd >= 0 && ::write(fd, bytes.constData(), bytes.size()) == bytes.size();
+    return fd >= 0 && ::close(fd) == 0 && written;
+}
+
 } // namespace
 
 class TestDevsimEndToEnd : public QObject
@@ -146,6 +165,8 @@ private slots:
     void wrongLineSettingsAreReported_data();
     void wrongLineSettingsAreReported();
     void settingsChangedWhileOpenAreReported();
+    void quickOpenWriteCloseIsJudgedFairly_data();
+    void quickOpenWriteCloseIsJudgedFairly();
     void partialLineAtStopCounts();
     void linksVanishOnSignals_data();
     void linksVanishOnSignals();
@@ -299,6 +320,50 @@ void TestDevsimEndToEnd::settingsChangedWhileOpenAreReported()
     const QStringList lines = sim.lines();
     QCOMPARE(lines.filter("settings").size(), 4);
     QVERIFY(lines.contains("summary COM1: 2 commands, 0 errors, 1 settings mismatch"));
+}
+
+void TestDevsimEndToEnd::quickOpenWriteCloseIsJudgedFairly_data()
+{
+    QTest::addColumn<bool>("setUp");
+    QTest::addColumn<int>("runs");
+    QTest::addColumn<QStringList>("mismatches");
+    QTest::addColumn<QString>("summary");
+
+    // The settings are put back before the simulator can look: not the sender's.
+    QTest::newRow("set up and put back") << true << 50 << QStringList()
+                                         << "summary COM1: 50 commands, 0 errors, 0 settings mismatches";
+    // Nobody touched them, so they are the ones the bytes went out with.
+    QTest::newRow("left as found")
+        << false << 1 << QStringList({"COM1 opened at 38400 baud, 1 stop bit: mismatch, the device expects 9600 8N1"})
+        << "summary COM1: 1 command, 0 errors, 1 settings mismatch";
+}
+
+void TestDevsimEndToEnd::quickOpenWriteCloseIsJudgedFairly()
+{
+    QFETCH(bool, setUp);
+    QFETCH(int, runs);
+    QFETCH(QStringList, mismatches);
+    QFETCH(QString, summary);
+
+    const QString com1 = path(QStringLiteral("quick%1/COM1").arg(runs));
+    Devsim sim({"--port", "COM1=" + com1});
+    QVERIFY(sim.waitReady(1));
+    {
+        // A program before them that set the line up and put it back.
+        QSerialPort earlier;
+        QVERIFY(openAt(earlier, com1));
+        QVERIFY(sim.waitFor("^COM1 opened at 9600 baud, 1 stop bit: ok$"));
+    }
+    QVERIFY(sim.waitFor("^COM1 closed$"));
+    for (int i = 0; i < runs; ++i)
+        QVERIFY(openWriteClose(com1, i, setUp));
+    QVERIFY(sim.waitFor(QStringLiteral("^COM1 channel %1$").arg(runs - 1, 2, 10, QChar('0'))));
+    QVERIFY(sim.waitFor("^COM1 closed$"));
+    const int status = sim.stop();
+    const QStringList lines = sim.lines();
+    QCOMPARE(lines.filter(": mismatch"), mismatches);
+    QVERIFY2(lines.contains(summary), qPrintable(lines.join('\n')));
+    QCOMPARE(status, mismatches.isEmpty() ? 0 : 1);
 }
 
 void TestDevsimEndToEnd::partialLineAtStopCounts()
