@@ -542,6 +542,10 @@ int main(int argc, char *argv[])
         std::fputs(usageText("queltor-devsim").c_str(), stdout);
         return 0;
     }
+    if (parsed.options.version) {
+        std::puts("queltor-devsim " QUELTOR_VERSION);
+        return 0;
+    }
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "queltor-devsim: %s\nTry queltor-devsim --help.\n", parsed.error.c_str());
         return 2;

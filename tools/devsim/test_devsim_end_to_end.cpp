@@ -446,6 +446,11 @@ void TestDevsimEndToEnd::helpAndBadArguments()
         QVERIFY(lines.join('\n').contains("--quit-after N"));
     }
     {
+        Devsim sim({"--version"});
+        QCOMPARE(sim.waitForExit(), 0);
+        QVERIFY(QRegularExpression(R"(^queltor-devsim \d+\.\d+\.\d+$)").match(sim.lines().join('\n')).hasMatch());
+    }
+    {
         Devsim sim({"--port", "COM1=" + path("bad/COM1"), "--quit-after", "x"});
         QCOMPARE(sim.waitForExit(), 2);
         QVERIFY(sim.errorOutput().contains("--quit-after needs a count"));
