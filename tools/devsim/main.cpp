@@ -1,6 +1,7 @@
 // queltor-devsim: a stand-in for the channel-switching device on pseudo-terminals.
 #include "command_parser.h"
 #include "line_settings.h"
+#include "operator_command.h"
 #include "options.h"
 #include "published_link.h"
 
@@ -21,6 +22,7 @@
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -41,8 +43,8 @@ struct Port
 {
     PortLink link;
     std::string slavePath;
-    int master = -1;
-    int slave = -1; // held open, so the line settings stay readable and the master never hangs up
+    int master = -1; // -1 while unplugged
+    int slave = -1;  // held open, so the line settings stay readable and the master never hangs up
     int watch = -1;
     bool linked = false;
 
@@ -126,6 +128,11 @@ private:
 
     std::string plugIn(Port &port);
     void release(Port &port);
+    void readInput();
+    void endOfInput();
+    void obey(const std::string &line);
+    void unplug(Port &port);
+    void replug(Port &port);
 
     void readPort(Port &port);
     void settingsChanged(Port &port);
@@ -144,6 +151,8 @@ private:
     std::vector<Port> m_ports;
     int m_signals = -1;
     int m_watcher = -1;
+    int m_input = STDIN_FILENO; // -1 once it can give no more
+    std::string m_inputLine;
     long m_records = 0;
     bool m_stop = false;
     bool m_quitReached = false;
@@ -159,6 +168,8 @@ int Simulator::run()
     sigaddset(&ending, SIGHUP);
     sigprocmask(SIG_BLOCK, &ending, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Started in the background of a terminal, reading it fails instead of stopping the simulator.
+    std::signal(SIGTTIN, SIG_IGN);
     m_signals = ::signalfd(-1, &ending, SFD_CLOEXEC | SFD_NONBLOCK);
 
     const bool ready = m_signals >= 0 && setUp();
@@ -286,9 +297,11 @@ int Simulator::pollTimeout() const
 void Simulator::loop()
 {
     while (!m_stop) {
+        // A descriptor of -1 (no more input, an unplugged port) is passed over by poll.
         std::vector<pollfd> fds;
         fds.push_back({m_signals, POLLIN, 0});
         fds.push_back({m_watcher, POLLIN, 0});
+        fds.push_back({m_input, POLLIN, 0});
         for (const Port &port : m_ports)
             fds.push_back({port.master, POLLIN, 0});
 
@@ -300,12 +313,14 @@ void Simulator::loop()
             m_stop = true;
         // Data before opens and closes: bytes written just before a close belong to that session.
         for (std::size_t i = 0; i < m_ports.size() && !m_quitReached; ++i) {
-            if (fds[i + 2].revents & POLLIN)
+            if (fds[i + 3].revents & POLLIN)
                 readPort(m_ports[i]);
         }
         // Every time, so that a settings change just read is known to come before any open still unread.
         if (!m_quitReached)
             readWatches();
+        if (fds[2].revents & (POLLIN | POLLHUP | POLLERR) && !m_quitReached)
+            readInput();
         if (!m_quitReached)
             runDueWork();
     }
@@ -431,6 +446,106 @@ void Simulator::opened(Port &port)
     if (port.unclaimedBytes)
         checkIfUntouched(port);
     port.unclaimedBytes = false;
+}
+
+void Simulator::readInput()
+{
+    char buffer[1024];
+    // One read per wake-up: the input is not switched to non-blocking, as a terminal is shared.
+    const ssize_t got = ::read(m_input, buffer, sizeof buffer);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN))
+        return;
+    if (got <= 0) {
+        endOfInput();
+        return;
+    }
+    m_inputLine.append(buffer, static_cast<std::size_t>(got));
+    for (std::size_t end; (end = m_inputLine.find('\n')) != std::string::npos && !m_quitReached;) {
+        const std::string line = m_inputLine.substr(0, end);
+        m_inputLine.erase(0, end + 1);
+        obey(line);
+    }
+    if (m_inputLine.size() > 256) {
+        obey(m_inputLine);
+        m_inputLine.clear();
+    }
+}
+
+// The end of the commands is not the end of the run. A named FIFO is opened
+// again so that a script can write one command at a time; an anonymous pipe
+// opened again would report its hang-up for ever.
+void Simulator::endOfInput()
+{
+    if (!m_inputLine.empty())
+        obey(m_inputLine);
+    m_inputLine.clear();
+    const std::string self = "/proc/self/fd/" + std::to_string(m_input);
+    char target[16] = {};
+    struct stat input
+    { };
+    int again = -1;
+    if (::fstat(m_input, &input) == 0 && S_ISFIFO(input.st_mode) && ::readlink(self.c_str(), target, 5) > 0
+        && std::string(target) != "pipe:")
+        again = ::open(self.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (m_input != STDIN_FILENO)
+        ::close(m_input);
+    m_input = again;
+}
+
+void Simulator::obey(const std::string &line)
+{
+    const ParsedOperatorCommand parsed = parseOperatorCommand(line);
+    std::string error = parsed.error;
+    Port *target = nullptr;
+    if (parsed.command) {
+        for (Port &port : m_ports)
+            if (port.link.number == parsed.command->port)
+                target = &port;
+        if (!target)
+            error = "COM" + std::to_string(parsed.command->port) + " is not simulated here";
+    }
+    if (!error.empty()) {
+        std::fprintf(stderr, "queltor-devsim: ignored \"%s\": %s\n", escapeBytes(line).c_str(), error.c_str());
+        return;
+    }
+    if (!target)
+        return;
+    if (parsed.command->action == OperatorCommand::Action::Unplug)
+        unplug(*target);
+    else
+        replug(*target);
+}
+
+void Simulator::unplug(Port &port)
+{
+    if (port.master < 0) {
+        say(port, "already unplugged");
+        return;
+    }
+    // What arrived before the pull still counts.
+    readPort(port);
+    if (m_quitReached)
+        return;
+    if (port.closeDue)
+        finishClose(port);
+    else
+        endSession(port, nullptr);
+    release(port);
+    say(port, "unplugged");
+}
+
+void Simulator::replug(Port &port)
+{
+    if (port.master >= 0) {
+        say(port, "already plugged in at " + port.link.path + " (" + port.slavePath + ")");
+        return;
+    }
+    const std::string error = plugIn(port);
+    if (!error.empty()) {
+        say(port, "not replugged: " + error);
+        return;
+    }
+    say(port, "replugged at " + port.link.path + " (" + port.slavePath + ")");
 }
 
 void Simulator::runDueWork()

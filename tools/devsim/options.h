@@ -27,6 +27,9 @@ struct ParsedOptions
     std::string error; // empty when the arguments were understood
 };
 
+// n of "COMn" or "comn" for n from 1 to 255; 0 for anything else.
+int portNumberOf(const std::string &name);
+
 // args excludes the program name.
 ParsedOptions parseOptions(const std::vector<std::string> &args);
 

@@ -16,21 +16,30 @@
 #include <csignal>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 const QString kStamp = QStringLiteral(R"(^\d\d:\d\d:\d\d\.\d\d\d )");
 
-// One run of the simulator with its output gathered line by line.
+// One run of the simulator with its output gathered line by line. Its
+// standard input is a pipe, or the FIFO named by fifo.
 class Devsim
 {
 public:
-    explicit Devsim(const QStringList &args)
+    explicit Devsim(const QStringList &args, const QString &fifo = {})
+        : m_fifo(fifo)
     {
         m_process.setProgram(QStringLiteral(DEVSIM_BINARY));
         m_process.setArguments(args);
+        // Held while the simulator starts, so that its end is opened without waiting for a writer.
+        const int holder = fifo.isEmpty() ? -1 : ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_CLOEXEC);
+        if (!fifo.isEmpty())
+            m_process.setStandardInputFile(fifo);
         m_process.start();
+        if (holder >= 0)
+            ::close(holder);
     }
 
     ~Devsim()
@@ -92,6 +101,24 @@ public:
 
     QString errorOutput() { return QString::fromLocal8Bit(m_process.readAllStandardError()); }
 
+    // A line on the simulator's standard input; into a FIFO, by a writer of its own, as echo would.
+    bool type(const QByteArray &line)
+    {
+        if (m_fifo.isEmpty())
+            return m_process.write(line + '\n') == line.size() + 1 && m_process.waitForBytesWritten(2000);
+        const QByteArray bytes = line + '\n';
+        const int fd = ::open(QFile::encodeName(m_fifo).constData(), O_WRONLY | O_CLOEXEC);
+        const bool written = fd >= 0 && ::write(fd, bytes.constData(), bytes.size()) == bytes.size();
+        return fd >= 0 && ::close(fd) == 0 && written;
+    }
+
+    // The end of the input; into a FIFO, every line had its own.
+    void endInput()
+    {
+        if (m_fifo.isEmpty())
+            m_process.closeWriteChannel();
+    }
+
 private:
     void gather()
     {
@@ -105,6 +132,7 @@ private:
         }
     }
 
+    QString m_fifo;
     QProcess m_process;
     QByteArray m_buffer;
     QStringList m_lines;
@@ -167,6 +195,8 @@ private slots:
     void settingsChangedWhileOpenAreReported();
     void quickOpenWriteCloseIsJudgedFairly_data();
     void quickOpenWriteCloseIsJudgedFairly();
+    void unplugAndReplugOnStandardInput_data();
+    void unplugAndReplugOnStandardInput();
     void partialLineAtStopCounts();
     void linksVanishOnSignals_data();
     void linksVanishOnSignals();
@@ -364,6 +394,70 @@ void TestDevsimEndToEnd::quickOpenWriteCloseIsJudgedFairly()
     QCOMPARE(lines.filter(": mismatch"), mismatches);
     QVERIFY2(lines.contains(summary), qPrintable(lines.join('\n')));
     QCOMPARE(status, mismatches.isEmpty() ? 0 : 1);
+}
+
+void TestDevsimEndToEnd::unplugAndReplugOnStandardInput_data()
+{
+    QTest::addColumn<bool>("fifo");
+    QTest::newRow("pipe") << false;
+    QTest::newRow("FIFO, a writer per line") << true;
+}
+
+void TestDevsimEndToEnd::unplugAndReplugOnStandardInput()
+{
+    QFETCH(bool, fifo);
+    const QString com1 = path(QStringLiteral("plug%1/COM1").arg(fifo));
+    const QString input = path(QStringLiteral("plug%1.fifo").arg(fifo));
+    QVERIFY(!fifo || ::mkfifo(QFile::encodeName(input).constData(), 0600) == 0);
+    Devsim sim({"--port", "COM1=" + com1, "--port", "COM2=" + path(QStringLiteral("plug%1/COM2").arg(fifo))},
+               fifo ? input : QString());
+    QVERIFY(sim.waitReady(2));
+
+    QSerialPort held;
+    QVERIFY(openAt(held, com1));
+    QVERIFY(sim.waitFor("^COM1 opened at 9600 baud, 1 stop bit: ok$"));
+    QVERIFY(send(held, "V01\r\n"));
+    QVERIFY(sim.waitFor("^COM1 channel 01$"));
+
+    QVERIFY(sim.type("unplug COM1"));
+    QVERIFY(sim.waitFor("^COM1 unplugged$"));
+    QVERIFY(!QFileInfo(com1).isSymLink() && !QFileInfo::exists(com1));
+    QVERIFY(!send(held, "V02\r\n"));
+    held.close();
+    for (const char *line : {"unplug COM1", "unplug COM3", "pull COM1"})
+        QVERIFY(sim.type(line));
+    QVERIFY(sim.waitFor("^COM1 already unplugged$"));
+
+    QVERIFY(sim.type("replug COM1"));
+    QVERIFY(sim.waitFor(R"(^COM1 replugged at .*/COM1 \(/dev/pts/\d+\)$)"));
+    QVERIFY(QFileInfo(com1).isSymLink() && QFileInfo::exists(com1));
+    const QString replugged = QFileInfo(com1).symLinkTarget();
+    QVERIFY(sim.type("replug COM1"));
+    QVERIFY(sim.waitFor("^COM1 already plugged in at "));
+    sim.endInput();
+
+    // No input left, the simulator goes on.
+    QSerialPort fresh;
+    QVERIFY2(openAt(fresh, com1), qPrintable(fresh.errorString()));
+    QVERIFY(sim.waitFor("^COM1 opened at 9600 baud, 1 stop bit: ok$"));
+    QVERIFY(send(fresh, "V03\r\n"));
+    QVERIFY(sim.waitFor("^COM1 channel 03$"));
+    fresh.close();
+    QVERIFY(sim.waitFor("^COM1 closed$"));
+
+    QCOMPARE(sim.stop(), 0);
+    QVERIFY(!QFileInfo(com1).isSymLink());
+    const QStringList lines = sim.lines();
+    QCOMPARE(withPrefix(lines, "COM1 ").mid(1),
+             QStringList({"COM1 opened at 9600 baud, 1 stop bit: ok", "COM1 channel 01", "COM1 unplugged",
+                          "COM1 already unplugged", "COM1 replugged at " + com1 + " (" + replugged + ")",
+                          "COM1 already plugged in at " + com1 + " (" + replugged + ")",
+                          "COM1 opened at 9600 baud, 1 stop bit: ok", "COM1 channel 03", "COM1 closed"}));
+    QVERIFY(lines.contains("summary COM1: 2 commands, 0 errors, 0 settings mismatches"));
+    const QString errors = sim.errorOutput();
+    QVERIFY2(errors.contains(R"(queltor-devsim: ignored "unplug COM3": COM3 is not simulated here)")
+                 && errors.contains(R"(queltor-devsim: ignored "pull COM1": unknown command)"),
+             qPrintable(errors));
 }
 
 void TestDevsimEndToEnd::partialLineAtStopCounts()
