@@ -14,6 +14,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -220,30 +221,25 @@ std::string Simulator::plugIn(Port &port)
     ::fcntl(port.master, F_SETFL, ::fcntl(port.master, F_GETFL) | O_NONBLOCK);
     ::fcntl(port.master, F_SETFD, FD_CLOEXEC);
     ::fcntl(port.slave, F_SETFD, FD_CLOEXEC);
+    // The reason is made before release() can touch errno.
+    const auto failed = [this, &port](std::string why) {
+        release(port);
+        return why;
+    };
     termios tio{};
     ::tcgetattr(port.slave, &tio);
     tio.c_lflag |= EXTPROC;
     int packet = 1;
-    if (::tcsetattr(port.slave, TCSANOW, &tio) != 0 || ::ioctl(port.master, TIOCPKT, &packet) != 0) {
-        const std::string error = std::string("cannot follow the line settings of ") + name + ": "
-            + std::strerror(errno);
-        release(port);
-        return error;
-    }
+    if (::tcsetattr(port.slave, TCSANOW, &tio) != 0 || ::ioctl(port.master, TIOCPKT, &packet) != 0)
+        return failed(std::string("cannot follow the line settings of ") + name + ": " + std::strerror(errno));
     port.announcing = true;
     port.changesAtWatch = port.changes;
     // Opens and closes of the slave are how the device learns that a program took the port.
     port.watch = ::inotify_add_watch(m_watcher, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
-    if (port.watch < 0) {
-        const std::string error = std::string("cannot watch ") + name + ": " + std::strerror(errno);
-        release(port);
-        return error;
-    }
-    const std::string error = publishLink(port.link.path, port.slavePath);
-    if (!error.empty()) {
-        release(port);
-        return error;
-    }
+    if (port.watch < 0)
+        return failed(std::string("cannot watch ") + name + ": " + std::strerror(errno));
+    if (std::string error = publishLink(port.link.path, port.slavePath); !error.empty())
+        return failed(std::move(error));
     port.linked = true;
     return {};
 }
