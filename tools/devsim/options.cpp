@@ -23,17 +23,24 @@ std::string readPort(const std::string &text, PortLink &port)
         return "--port needs COMn=PATH, got \"" + text + "\"";
     const std::string name = text.substr(0, equals);
     port.path = text.substr(equals + 1);
-    long number = 0;
-    const bool comPrefix = name.size() > 3 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "com") == 0);
-    if (!comPrefix || !readNumber(name.substr(3), number) || number < 1 || number > 255)
+    port.number = portNumberOf(name);
+    if (port.number == 0)
         return "--port: \"" + name + "\" is not a port name COM1 to COM255";
     if (port.path.empty())
         return "--port " + name + ": the path is empty";
-    port.number = static_cast<int>(number);
     return {};
 }
 
 } // namespace
+
+int portNumberOf(const std::string &name)
+{
+    long number = 0;
+    const bool comPrefix = name.size() > 3 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "com") == 0);
+    if (!comPrefix || !readNumber(name.substr(3), number) || number < 1 || number > 255)
+        return 0;
+    return static_cast<int>(number);
+}
 
 ParsedOptions parseOptions(const std::vector<std::string> &args)
 {
@@ -61,6 +68,8 @@ ParsedOptions parseOptions(const std::vector<std::string> &args)
 
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "--port") {
             if (!takeValue()) {
                 parsed.error = "--port needs COMn=PATH";
@@ -94,7 +103,7 @@ ParsedOptions parseOptions(const std::vector<std::string> &args)
         }
     }
 
-    if (!options.help && options.ports.empty())
+    if (!options.help && !options.version && options.ports.empty())
         parsed.error = "no port given: use --port COM1=PATH";
     return parsed;
 }
@@ -103,6 +112,9 @@ std::string usageText(const std::string &program)
 {
     return "Usage: " + program
         + " --port COMn=PATH [--port COMn=PATH ...] [--quit-after N]\n"
+          "       "
+        + program
+        + " --help | --version\n"
           "\n"
           "Stands in for the QUELTOR channel-switching device. Each --port gets a\n"
           "pseudo-terminal, published as a symbolic link at PATH; point the panel's\n"
@@ -110,10 +122,11 @@ std::string usageText(const std::string &program)
           "received is printed as \"<time> COMn channel NN\"; anything else that\n"
           "arrives is printed as an error with its bytes escaped, and counted. When a\n"
           "program opens a port, its line settings are checked against 9600 baud, 8 data\n"
-          "bits, no parity, 1 stop bit. A pseudo-terminal always carries 8 data bits\n"
-          "without parity whatever a program asks for, so the check sees the speed, the\n"
-          "stop bits and odd, mark or space parity, but neither the data bits nor even\n"
-          "parity.\n"
+          "bits, no parity, 1 stop bit: the settings it has left standing for 0.1 s,\n"
+          "or, when it changed nothing since it opened the port, the settings its bytes\n"
+          "went out with. A pseudo-terminal always carries 8 data bits without parity\n"
+          "whatever a program asks for, so the check sees the speed, the stop bits and\n"
+          "odd, mark or space parity, but neither the data bits nor even parity.\n"
           "\n"
           "  --port COMn=PATH   simulate port n (1 to 255) at PATH; repeat for more ports.\n"
           "                     An existing symbolic link at PATH is replaced, anything\n"
@@ -121,9 +134,33 @@ std::string usageText(const std::string &program)
           "  --quit-after N     stop after N commands and errors in all, counted over\n"
           "                     every port.\n"
           "  --help             show this text.\n"
+          "  --version          show the version.\n"
           "\n"
-          "It runs until --quit-after is reached or it gets SIGINT or SIGTERM, then\n"
-          "removes its links and prints a summary per port.\n"
+          "Commands on standard input, one a line:\n"
+          "  unplug COMn        pull the device: close the port's pseudo-terminal, so a\n"
+          "                     program holding it sees a hang-up, and remove PATH.\n"
+          "  replug COMn        plug it back: publish a fresh pseudo-terminal at PATH.\n"
+          "Anything else is reported on standard error and ignored. The end of the input\n"
+          "ends the commands, not the simulator; a FIFO is read again each time a writer\n"
+          "has closed it, so a script may send each command with echo.\n"
+          "\n"
+          "Lines printed, each after the time (HH:MM:SS.mmm):\n"
+          "  COMn ready at PATH (/dev/pts/N)\n"
+          "  COMn channel NN\n"
+          "  COMn error: \"BYTES\" is not a channel command (and other errors)\n"
+          "  COMn opened at SETTINGS: ok\n"
+          "  COMn opened at SETTINGS: mismatch, the device expects 9600 8N1\n"
+          "  COMn line settings now SETTINGS: ok (or the mismatch as above)\n"
+          "  COMn opened and closed again at once; line settings not checked\n"
+          "  COMn closed\n"
+          "  COMn unplugged\n"
+          "  COMn replugged at PATH (/dev/pts/N)\n"
+          "  COMn already unplugged\n"
+          "  COMn already plugged in at PATH (/dev/pts/N)\n"
+          "  COMn not replugged: REASON\n"
+          "\n"
+          "It runs until --quit-after is reached or it gets SIGINT, SIGTERM or SIGHUP,\n"
+          "then removes its links and prints a summary per port.\n"
           "\n"
           "Exit status: 0 when everything received was a channel command and every\n"
           "port was opened at 9600 8N1; 1 otherwise; 2 when the arguments are wrong or\n"

@@ -18,6 +18,7 @@ struct Options
     std::vector<PortLink> ports;
     long quitAfter = 0; // records (commands and errors) before stopping; 0: run until a signal
     bool help = false;
+    bool version = false;
 };
 
 struct ParsedOptions
@@ -25,6 +26,9 @@ struct ParsedOptions
     Options options;
     std::string error; // empty when the arguments were understood
 };
+
+// n of "COMn" or "comn" for n from 1 to 255; 0 for anything else.
+int portNumberOf(const std::string &name);
 
 // args excludes the program name.
 ParsedOptions parseOptions(const std::vector<std::string> &args);

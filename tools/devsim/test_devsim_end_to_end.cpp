@@ -16,19 +16,31 @@
 
 #include <csignal>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const QString kStamp = QStringLiteral(R"(^\d\d:\d\d:\d\d\.\d\d\d )");
 
-// One run of the simulator with its output gathered line by line.
+// One run of the simulator with its output gathered line by line. Its
+// standard input is a pipe, or the FIFO named by fifo.
 class Devsim
 {
 public:
-    explicit Devsim(const QStringList &args)
+    explicit Devsim(const QStringList &args, const QString &fifo = {})
+        : m_fifo(fifo)
     {
         m_process.setProgram(QStringLiteral(DEVSIM_BINARY));
         m_process.setArguments(args);
+        // Held while the simulator starts, so that its end is opened without waiting for a writer.
+        const int holder = fifo.isEmpty() ? -1 : ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_CLOEXEC);
+        if (!fifo.isEmpty())
+            m_process.setStandardInputFile(fifo);
         m_process.start();
+        if (holder >= 0)
+            ::close(holder);
     }
 
     ~Devsim()
@@ -90,6 +102,24 @@ public:
 
     QString errorOutput() { return QString::fromLocal8Bit(m_process.readAllStandardError()); }
 
+    // A line on the simulator's standard input; into a FIFO, by a writer of its own, as echo would.
+    bool type(const QByteArray &line)
+    {
+        if (m_fifo.isEmpty())
+            return m_process.write(line + '\n') == line.size() + 1 && m_process.waitForBytesWritten(2000);
+        const QByteArray bytes = line + '\n';
+        const int fd = ::open(QFile::encodeName(m_fifo).constData(), O_WRONLY | O_CLOEXEC);
+        const bool written = fd >= 0 && ::write(fd, bytes.constData(), bytes.size()) == bytes.size();
+        return fd >= 0 && ::close(fd) == 0 && written;
+    }
+
+    // The end of the input; into a FIFO, every line had its own.
+    void endInput()
+    {
+        if (m_fifo.isEmpty())
+            m_process.closeWriteChannel();
+    }
+
 private:
     void gather()
     {
@@ -103,6 +133,7 @@ private:
         }
     }
 
+    QString m_fifo;
     QProcess m_process;
     QByteArray m_buffer;
     QStringList m_lines;
@@ -136,6 +167,22 @@ bool send(QSerialPort &port, const QByteArray &bytes)
     return port.write(bytes) == bytes.size() && port.flush() && port.bytesToWrite() == 0;
 }
 
+// As a program that opens, writes and closes at once; it either sets the
+// line to 9600 8N1 (QSerialPort, which puts back what it found on closing) or
+// leaves the line as it finds it.
+bool openWriteClose(const QString &path, int channel, bool setUp)
+{
+    if (setUp) {
+        QSerialPort port;
+        return openAt(port, path) && send(port, queltor::channelCommand(channel));
+    }
+    // The line as found turns LF into CR LF.
+    const QByteArray bytes = queltor::channelCommand(channel).replace("\r\n", "\n");
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NOCTTY);
+    const bool written = fd >= 0 && ::write(fd, bytes.constData(), bytes.size()) == bytes.size();
+    return fd >= 0 && ::close(fd) == 0 && written;
+}
+
 } // namespace
 
 class TestDevsimEndToEnd : public QObject
@@ -147,6 +194,10 @@ private slots:
     void wrongLineSettingsAreReported_data();
     void wrongLineSettingsAreReported();
     void settingsChangedWhileOpenAreReported();
+    void quickOpenWriteCloseIsJudgedFairly_data();
+    void quickOpenWriteCloseIsJudgedFairly();
+    void unplugAndReplugOnStandardInput_data();
+    void unplugAndReplugOnStandardInput();
     void partialLineAtStopCounts();
     void linksVanishOnSignals_data();
     void linksVanishOnSignals();
@@ -297,6 +348,114 @@ void TestDevsimEndToEnd::settingsChangedWhileOpenAreReported()
     QVERIFY(lines.contains("summary COM1: 2 commands, 0 errors, 1 settings mismatch"));
 }
 
+void TestDevsimEndToEnd::quickOpenWriteCloseIsJudgedFairly_data()
+{
+    QTest::addColumn<bool>("setUp");
+    QTest::addColumn<int>("runs");
+    QTest::addColumn<QStringList>("mismatches");
+    QTest::addColumn<QString>("summary");
+
+    // The settings are put back before the simulator can look: not the sender's.
+    QTest::newRow("set up and put back") << true << 50 << QStringList()
+                                         << "summary COM1: 50 commands, 0 errors, 0 settings mismatches";
+    // Nobody touched them, so they are the ones the bytes went out with.
+    QTest::newRow("left as found")
+        << false << 1 << QStringList({"COM1 opened at 38400 baud, 1 stop bit: mismatch, the device expects 9600 8N1"})
+        << "summary COM1: 1 command, 0 errors, 1 settings mismatch";
+}
+
+void TestDevsimEndToEnd::quickOpenWriteCloseIsJudgedFairly()
+{
+    QFETCH(bool, setUp);
+    QFETCH(int, runs);
+    QFETCH(QStringList, mismatches);
+    QFETCH(QString, summary);
+
+    const QString com1 = path(QStringLiteral("quick%1/COM1").arg(runs));
+    Devsim sim({"--port", "COM1=" + com1});
+    QVERIFY(sim.waitReady(1));
+    {
+        // A program before them that set the line up and put it back.
+        QSerialPort earlier;
+        QVERIFY(openAt(earlier, com1));
+        QVERIFY(sim.waitFor("^COM1 opened at 9600 baud, 1 stop bit: ok$"));
+    }
+    QVERIFY(sim.waitFor("^COM1 closed$"));
+    for (int i = 0; i < runs; ++i)
+        QVERIFY(openWriteClose(com1, i, setUp));
+    QVERIFY(sim.waitFor(QStringLiteral("^COM1 channel %1$").arg(runs - 1, 2, 10, QChar('0'))));
+    QVERIFY(sim.waitFor("^COM1 closed$"));
+    const int status = sim.stop();
+    const QStringList lines = sim.lines();
+    QCOMPARE(lines.filter(": mismatch"), mismatches);
+    QVERIFY2(lines.contains(summary), qPrintable(lines.join('\n')));
+    QCOMPARE(status, mismatches.isEmpty() ? 0 : 1);
+}
+
+void TestDevsimEndToEnd::unplugAndReplugOnStandardInput_data()
+{
+    QTest::addColumn<bool>("fifo");
+    QTest::newRow("pipe") << false;
+    QTest::newRow("FIFO, a writer per line") << true;
+}
+
+void TestDevsimEndToEnd::unplugAndReplugOnStandardInput()
+{
+    QFETCH(bool, fifo);
+    const QString com1 = path(QStringLiteral("plug%1/COM1").arg(fifo));
+    const QString input = path(QStringLiteral("plug%1.fifo").arg(fifo));
+    QVERIFY(!fifo || ::mkfifo(QFile::encodeName(input).constData(), 0600) == 0);
+    Devsim sim({"--port", "COM1=" + com1, "--port", "COM2=" + path(QStringLiteral("plug%1/COM2").arg(fifo))},
+               fifo ? input : QString());
+    QVERIFY(sim.waitReady(2));
+
+    QSerialPort held;
+    QVERIFY(openAt(held, com1));
+    QVERIFY(sim.waitFor("^COM1 opened at 9600 baud, 1 stop bit: ok$"));
+    QVERIFY(send(held, "V01\r\n"));
+    QVERIFY(sim.waitFor("^COM1 channel 01$"));
+
+    QVERIFY(sim.type("unplug COM1"));
+    QVERIFY(sim.waitFor("^COM1 unplugged$"));
+    QVERIFY(!QFileInfo(com1).isSymLink() && !QFileInfo::exists(com1));
+    QVERIFY(!send(held, "V02\r\n"));
+    held.close();
+    for (const char *line : {"unplug COM1", "unplug COM3", "pull COM1"})
+        QVERIFY(sim.type(line));
+    QVERIFY(sim.waitFor("^COM1 already unplugged$"));
+
+    QVERIFY(sim.type("replug COM1"));
+    QVERIFY(sim.waitFor(R"(^COM1 replugged at .*/COM1 \(/dev/pts/\d+\)$)"));
+    QVERIFY(QFileInfo(com1).isSymLink() && QFileInfo::exists(com1));
+    const QString replugged = QFileInfo(com1).symLinkTarget();
+    QVERIFY(sim.type("replug COM1"));
+    QVERIFY(sim.waitFor("^COM1 already plugged in at "));
+    sim.endInput();
+
+    // No input left, the simulator goes on.
+    QSerialPort fresh;
+    QVERIFY2(openAt(fresh, com1), qPrintable(fresh.errorString()));
+    QVERIFY(sim.waitFor("^COM1 opened at 9600 baud, 1 stop bit: ok$"));
+    QVERIFY(send(fresh, "V03\r\n"));
+    QVERIFY(sim.waitFor("^COM1 channel 03$"));
+    fresh.close();
+    QVERIFY(sim.waitFor("^COM1 closed$"));
+
+    QCOMPARE(sim.stop(), 0);
+    QVERIFY(!QFileInfo(com1).isSymLink());
+    const QStringList lines = sim.lines();
+    QCOMPARE(withPrefix(lines, "COM1 ").mid(1),
+             QStringList({"COM1 opened at 9600 baud, 1 stop bit: ok", "COM1 channel 01", "COM1 unplugged",
+                          "COM1 already unplugged", "COM1 replugged at " + com1 + " (" + replugged + ")",
+                          "COM1 already plugged in at " + com1 + " (" + replugged + ")",
+                          "COM1 opened at 9600 baud, 1 stop bit: ok", "COM1 channel 03", "COM1 closed"}));
+    QVERIFY(lines.contains("summary COM1: 2 commands, 0 errors, 0 settings mismatches"));
+    const QString errors = sim.errorOutput();
+    QVERIFY2(errors.contains(R"(queltor-devsim: ignored "unplug COM3": COM3 is not simulated here)")
+                 && errors.contains(R"(queltor-devsim: ignored "pull COM1": unknown command)"),
+             qPrintable(errors));
+}
+
 void TestDevsimEndToEnd::partialLineAtStopCounts()
 {
     const QString com1 = path("stop/COM1");
@@ -375,6 +534,11 @@ void TestDevsimEndToEnd::helpAndBadArguments()
         const QStringList lines = sim.lines();
         QVERIFY(!lines.isEmpty() && lines.first().startsWith("Usage: queltor-devsim --port COMn=PATH"));
         QVERIFY(lines.join('\n').contains("--quit-after N"));
+    }
+    {
+        Devsim sim({"--version"});
+        QCOMPARE(sim.waitForExit(), 0);
+        QVERIFY(QRegularExpression(R"(^queltor-devsim \d+\.\d+\.\d+$)").match(sim.lines().join('\n')).hasMatch());
     }
     {
         Devsim sim({"--port", "COM1=" + path("bad/COM1"), "--quit-after", "x"});

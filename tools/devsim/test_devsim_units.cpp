@@ -2,6 +2,7 @@
 // reads its command line, and how it names line settings.
 #include "command_parser.h"
 #include "line_settings.h"
+#include "operator_command.h"
 #include "options.h"
 
 #include <QtTest>
@@ -54,6 +55,8 @@ private slots:
 
     void options_data();
     void options();
+    void operatorCommands_data();
+    void operatorCommands();
 
     void lineSettingsOnARealPty_data();
     void lineSettingsOnARealPty();
@@ -202,6 +205,38 @@ void TestDevsimUnits::options()
     QCOMPARE(seen.join(' '), ports);
     QCOMPARE(parsed.options.quitAfter, long(quitAfter));
     QCOMPARE(parsed.options.help, help);
+}
+
+void TestDevsimUnits::operatorCommands_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("expected"); // "unplug 1", "" for nothing, or a part of the error
+
+    QTest::newRow("unplug") << QByteArray("unplug COM1") << "unplug 1";
+    QTest::newRow("replug, blanks and CR") << QByteArray(" \treplug  com12 \r") << "replug 12";
+    QTest::newRow("blank line") << QByteArray("  \t") << "";
+    QTest::newRow("capitals") << QByteArray("UNPLUG COM1") << "unknown command";
+    QTest::newRow("unknown") << QByteArray("pull COM1") << "unknown command";
+    QTest::newRow("no port") << QByteArray("unplug") << "unplug needs one port";
+    QTest::newRow("two ports") << QByteArray("replug COM1 COM2") << "replug needs one port";
+    QTest::newRow("port 0") << QByteArray("unplug COM0") << "\"COM0\" is not a port name";
+    QTest::newRow("path for a port") << QByteArray("unplug /tmp/COM1") << "is not a port name";
+}
+
+void TestDevsimUnits::operatorCommands()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, expected);
+
+    const ParsedOperatorCommand parsed = parseOperatorCommand(std::string_view(line.constData(), line.size()));
+    QString seen = QString::fromStdString(parsed.error);
+    if (parsed.command) {
+        QVERIFY(parsed.error.empty());
+        seen = QStringLiteral("%1 %2")
+                   .arg(parsed.command->action == OperatorCommand::Action::Unplug ? "unplug" : "replug")
+                   .arg(parsed.command->port);
+    }
+    QVERIFY2(expected.isEmpty() ? seen.isEmpty() : seen.contains(expected), qPrintable(seen));
 }
 
 void TestDevsimUnits::lineSettingsOnARealPty_data()
