@@ -61,6 +61,8 @@ ParsedOptions parseOptions(const std::vector<std::string> &args)
 
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "--port") {
             if (!takeValue()) {
                 parsed.error = "--port needs COMn=PATH";
@@ -94,7 +96,7 @@ ParsedOptions parseOptions(const std::vector<std::string> &args)
         }
     }
 
-    if (!options.help && options.ports.empty())
+    if (!options.help && !options.version && options.ports.empty())
         parsed.error = "no port given: use --port COM1=PATH";
     return parsed;
 }
@@ -121,6 +123,7 @@ std::string usageText(const std::string &program)
           "  --quit-after N     stop after N commands and errors in all, counted over\n"
           "                     every port.\n"
           "  --help             show this text.\n"
+          "  --version          show the version.\n"
           "\n"
           "It runs until --quit-after is reached or it gets SIGINT or SIGTERM, then\n"
           "removes its links and prints a summary per port.\n"

@@ -18,6 +18,7 @@ struct Options
     std::vector<PortLink> ports;
     long quitAfter = 0; // records (commands and errors) before stopping; 0: run until a signal
     bool help = false;
+    bool version = false;
 };
 
 struct ParsedOptions
