@@ -24,11 +24,11 @@ for package in "$queltor" "$devsim"; do
   dpkg-deb --field "$package" Depends Pre-Depends
 done | sed 's/^[A-Za-z-]*: //' | tr ',' '\n' | sed -E 's/\|.*//; s/\(.*\)//; s/[[:space:]]//g' \
   | sed '/^$/d' | sort -u >"$scratch/depends"
-for name in $(cat "$scratch/depends"); do
+while read -r name; do
   dpkg-query --status "$name" || { fail "the dependency $name is not installed here"; continue; }
   echo
   touch "$admin/info/$(dpkg-query --show --showformat='${binary:Package}' "$name").list"
-done >"$admin/status"
+done <"$scratch/depends" >"$admin/status"
 
 dpkg_root=(dpkg --root="$root" --log=/dev/null)
 [ "$(id -u)" -eq 0 ] || dpkg_root+=(--force-not-root)
@@ -75,8 +75,8 @@ XDG_CONFIG_HOME=$scratch/config "$root/usr/bin/queltor" >"$scratch/queltor.log" 
 panel=$!
 driver_pids+=("$panel")
 windows=""
-wait_until 20 eval 'windows=$(xdotool search --onlyvisible --pid "$panel" 2>/dev/null)' \
-  || fail "the panel showed no window: $(cat "$scratch/queltor.log")"
+shown() { windows=$(xdotool search --onlyvisible --pid "$panel" 2>/dev/null); }
+wait_until 20 shown || fail "the panel showed no window: $(cat "$scratch/queltor.log")"
 for window in $windows; do
   class=$(xprop -id "$window" WM_CLASS | sed -n 's/^WM_CLASS(STRING) = "[^"]*", "\(.*\)"$/\1/p')
   echo "window $window: WM_CLASS class '$class', StartupWMClass '$wanted'"
