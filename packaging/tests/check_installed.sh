@@ -69,9 +69,11 @@ status=$?
 desktop=$(find "$root/usr/share/applications" -name '*.desktop' | head -n 1)
 wanted=$(desktop_value "$desktop" StartupWMClass)
 start_xserver "$scratch/x" || exit 1
-mkdir -p "$scratch/config/QUELTOR"
+mkdir -p "$scratch/config/QUELTOR" && mkdir -m 700 "$scratch/runtime"
 printf '[Ports]\nCOM1=%s\n' "$scratch/no-device" >"$scratch/config/QUELTOR/QUELTOR.conf"
-XDG_CONFIG_HOME=$scratch/config "$root/usr/bin/queltor" >"$scratch/queltor.log" 2>&1 &
+# On the X server, whatever platform the tests around it use.
+QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME=$scratch/config XDG_RUNTIME_DIR=$scratch/runtime \
+  "$root/usr/bin/queltor" >"$scratch/queltor.log" 2>&1 &
 panel=$!
 driver_pids+=("$panel")
 windows=""
