@@ -2,13 +2,58 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char *kHelp = R"(Usage: queltor [--help | --version] [Qt options]
+
+Control panel for a channel-switching device on a serial line. Each channel
+button sends the device one command on COM1 or COM2 at 9600 baud, 8N1; Auto
+scans a range of channels, one per term.
+
+  -h, --help   show this text and exit
+  --version    show the version and exit
+
+Qt's own options work as well, such as -platform NAME, -style NAME and
+-display DISPLAY.
+
+Settings live in $XDG_CONFIG_HOME/QUELTOR/QUELTOR.conf (by default
+~/.config/QUELTOR/QUELTOR.conf). Port n is /dev/ttyS(n-1) unless the group
+[Ports] maps it elsewhere, as in COM1=/dev/ttyUSB0. A serial device needs
+membership of the dialout group. See queltor(1).
+)";
+
+// --help and --version answer before Qt starts, so they need no display.
+// Returns the exit status, or -1 to go on and open the window.
+int answerWithoutWindow(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kHelp, stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs("queltor " QUELTOR_VERSION "\n", stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    if (const int status = answerWithoutWindow(argc, argv); status >= 0)
+        return status;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("QUELTOR"));
     QApplication::setOrganizationName(QStringLiteral("QUELTOR"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
-    // Lets the desktop match the window to its menu entry and icon.
+    QApplication::setApplicationVersion(QStringLiteral(QUELTOR_VERSION));
+    // Names the desktop entry, so the desktop ties the window to its launcher and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.queltor.queltor"));
 
     queltor::frmMain window;

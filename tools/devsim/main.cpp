@@ -649,9 +649,11 @@ int main(int argc, char *argv[])
 {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const ParsedOptions parsed = parseOptions(args);
-    if (parsed.options.help) {
-        std::fputs(usageText("queltor-devsim").c_str(), stdout);
-        return 0;
+    if (parsed.options.help || parsed.options.version) {
+        const std::string text = parsed.options.help ? usageText("queltor-devsim")
+                                                     : "queltor-devsim " QUELTOR_VERSION "\n";
+        std::fputs(text.c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (parsed.options.version) {
         std::puts("queltor-devsim " QUELTOR_VERSION);

@@ -161,6 +161,7 @@ void TestDevsimUnits::options_data()
     QTest::newRow("quit after") << QStringList{"--quit-after", "10", "--port", "COM255=rel/p"} << "COM255=rel/p" << 10
                                 << false << "";
     QTest::newRow("help alone") << QStringList{"--help"} << "" << 0 << true << "";
+    QTest::newRow("version alone") << QStringList{"--version"} << "" << 0 << false << "";
     QTest::newRow("no port") << QStringList{} << "" << 0 << false << "no port";
     QTest::newRow("port without path") << QStringList{"--port", "COM1"} << "" << 0 << false << "COMn=PATH";
     QTest::newRow("port without value") << QStringList{"--port"} << "" << 0 << false << "COMn=PATH";
