@@ -655,10 +655,6 @@ int main(int argc, char *argv[])
         std::fputs(text.c_str(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
-    if (parsed.options.version) {
-        std::puts("queltor-devsim " QUELTOR_VERSION);
-        return 0;
-    }
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "queltor-devsim: %s\nTry queltor-devsim --help.\n", parsed.error.c_str());
         return 2;
