@@ -44,6 +44,18 @@ bool ChannelButton::event(QEvent *event)
     return PushButton::event(event);
 }
 
+ChannelDisplay::ChannelDisplay(const QString &digits, QWidget *parent)
+    : QLabel(digits, parent)
+{
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+QSize ChannelDisplay::sizeHint() const
+{
+    const QMargins margins = contentsMargins();
+    return {QLabel::sizeHint().width(), fontMetrics().ascent() + 1 + margins.top() + margins.bottom()};
+}
+
 void ChannelDisplay::showValue(const QString &digits)
 {
     const QString before = text();

@@ -56,7 +56,12 @@ class ChannelDisplay : public QLabel
 {
     Q_OBJECT
 public:
-    using QLabel::QLabel;
+    explicit ChannelDisplay(const QString &digits, QWidget *parent = nullptr);
+
+    // As wide as the digits and down to their baseline: digits have nothing
+    // below it, and the font's full line would reach past the frame.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
 
     // Shows the digits and tells screen readers the value changed.
     void showValue(const QString &digits);
