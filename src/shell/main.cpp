@@ -1,4 +1,5 @@
 #include "shell/main_window.h"
+#include "shell/translations.h"
 
 #include <QApplication>
 
@@ -10,6 +11,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.queltor.queltor"));
+    queltor::loadTranslations(app);
 
     queltor::frmMain window;
     window.Form_Load();
