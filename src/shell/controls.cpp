@@ -61,7 +61,8 @@ void ChannelDisplay::showValue(const QString &digits)
     const QString before = text();
     setText(digits);
     if (before != digits) {
-        QAccessibleValueChangeEvent event(this, digits);
+        // Its digits are its text for screen readers (accessibility.cpp).
+        QAccessibleTextUpdateEvent event(this, 0, before, digits);
         QAccessible::updateAccessibility(&event);
     }
 }
