@@ -190,12 +190,14 @@ write_panel_settings() {
 }
 
 # start_panel BINARY CONFIG_HOME LOG: the real panel on the virtual display,
-# its accessibility bridge on. QT_SCALE_FACTOR and LANG pass through.
+# its accessibility bridge on. QT_SCALE_FACTOR passes through; the language is
+# PANEL_LANG's (C.UTF-8, English, unless set): control names follow it.
 start_panel() {
   local binary=$1 home=$2 log=$3
   mkdir -p "$home/runtime"
   chmod 700 "$home/runtime"
-  XDG_CONFIG_HOME=$home XDG_RUNTIME_DIR=$home/runtime QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
+  env -u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG="${PANEL_LANG:-C.UTF-8}" \
+    XDG_CONFIG_HOME=$home XDG_RUNTIME_DIR=$home/runtime QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
     QT_ENABLE_HIGHDPI_SCALING=0 QT_SCALE_FACTOR=${QT_SCALE_FACTOR:-1} "$binary" >"$log" 2>&1 &
   PANEL_PID=$!
   PANEL_SCALE=1
@@ -275,15 +277,13 @@ message_box_gone() { ! window_shown "$MESSAGE_BOX"; }
 # ---------------------------------------------------------------- controls
 
 # control_path NAME: the steps that lead to NAME in the panel's tree, one a
-# line. Controls go by their accessible names; the lists and the term field
-# have none yet and go by role and order, the display by its frame's title.
-# The one place to change when the panel names them.
+# line. Controls go by their accessible names ("CH 07", "Start CH", "Scan
+# Term"); where a frame shares its option button's name, or the display its
+# frame's, the role tells them apart. The one place names map to controls.
 control_path() {
   case $1 in
-    "Start CH") echo "@combo box#1" ;;
-    "End CH") echo "@combo box#2" ;;
-    "Scan Term") echo "@text#1" ;;
-    "Channel display") printf '%s\n' Channel @label ;;
+    "Auto" | "Manual") echo "@radio button=$1" ;;
+    "Channel display") echo "@label=Channel" ;;
     *) echo "$1" ;;
   esac
 }
@@ -348,7 +348,7 @@ click_in_window() {
 control_text() { on_control text "$1"; }
 
 # wait_control STATE NAME: until the control is shown, hidden, not-shown,
-# enabled, disabled, checked or unchecked.
+# enabled, disabled, checked, unchecked, selected or unselected.
 wait_control() { on_control wait-state "$1" "$2"; }
 
 # wait_text NAME TEXT: until the control shows TEXT.

@@ -1,8 +1,9 @@
 // The channel logic that needs no window: command bytes, display text, the
-// bank's arithmetic and the scan's states.
+// bank's arithmetic, the scan's states and channels typed as two digits.
 #include "channel/bank.h"
 #include "channel/command.h"
 #include "channel/scan.h"
+#include "channel/two_digit_entry.h"
 
 #include <QtTest>
 
@@ -31,6 +32,9 @@ private slots:
     void termBecomesInterval_data();
     void termBecomesInterval();
     void ticksKeepToTheGridFromStart();
+
+    void twoDigitsCloseTogetherMakeAChannel_data();
+    void twoDigitsCloseTogetherMakeAChannel();
 };
 
 void TestCommandBank::commandIsFiveBytes_data()
@@ -306,6 +310,35 @@ void TestCommandBank::ticksKeepToTheGridFromStart()
     // A term of a millisecond is armed at once and waited out in the tick.
     QCOMPARE(schedule.start(t0, 1), 0);
     QCOMPARE(schedule.earlyByNs(t0), ms);
+}
+
+void TestCommandBank::twoDigitsCloseTogetherMakeAChannel_data()
+{
+    // Keys as "text@ms"; the channels completed, in order.
+    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<QList<int>>("channels");
+    QTest::newRow("5, 7") << QStringList{"5@0", "7@200"} << QList<int>{57};
+    QTest::newRow("0, 7 at the limit") << QStringList{"0@0", "7@1500"} << QList<int>{7};
+    QTest::newRow("too slow: the 7 starts afresh") << QStringList{"5@0", "7@1501", "2@1600"} << QList<int>{72};
+    QTest::newRow("one stray digit") << QStringList{"4@0"} << QList<int>{};
+    QTest::newRow("a letter between") << QStringList{"5@0", "x@10", "7@20"} << QList<int>{};
+    QTest::newRow("a key without text between") << QStringList{"5@0", "@10", "7@20"} << QList<int>{};
+    QTest::newRow("four digits, two channels") << QStringList{"1@0", "2@100", "3@200", "4@300"} << QList<int>{12, 34};
+    QTest::newRow("a digit of another script") << QStringList{QString::fromUtf8("٣@0"), "3@10"} << QList<int>{};
+}
+
+void TestCommandBank::twoDigitsCloseTogetherMakeAChannel()
+{
+    QFETCH(QStringList, keys);
+    QFETCH(QList<int>, channels);
+    TwoDigitEntry entry;
+    QList<int> made;
+    for (const QString &key : keys) {
+        const qsizetype at = key.lastIndexOf(QLatin1Char('@'));
+        if (const std::optional<int> channel = entry.type(key.left(at), key.mid(at + 1).toLongLong()))
+            made << *channel;
+    }
+    QCOMPARE(made, channels);
 }
 
 QTEST_APPLESS_MAIN(TestCommandBank)

@@ -260,9 +260,10 @@ void TestMainWindow::initialStateIsManual()
         titles << a->text();
     QCOMPARE(titles, menuBar);
     QCOMPARE(panel.action(QStringLiteral("mnuFileExit"))->text(), QStringLiteral("E&xit"));
-    QCOMPARE(panel.action(QStringLiteral("mnuCom1"))->text(), QStringLiteral("com1"));
-    QCOMPARE(panel.action(QStringLiteral("mnuCom2"))->text(), QStringLiteral("com2"));
-    QCOMPARE(panel.action(QStringLiteral("mnuChNum(9)"))->text(), QStringLiteral("100"));
+    QCOMPARE(panel.action(QStringLiteral("mnuCom1"))->text(), QStringLiteral("com&1"));
+    QCOMPARE(panel.action(QStringLiteral("mnuCom2"))->text(), QStringLiteral("com&2"));
+    QCOMPARE(panel.action(QStringLiteral("mnuChNum(0)"))->text(), QStringLiteral("&10"));
+    QCOMPARE(panel.action(QStringLiteral("mnuChNum(9)"))->text(), QStringLiteral("10&0"));
     QCOMPARE(panel.action(QStringLiteral("mnuAbout"))->text(), QStringLiteral("&About"));
     QCOMPARE(panel.child<QMenu>(QStringLiteral("mnuComm"))->title(), QStringLiteral("Serial &Port"));
     QCOMPARE(panel.child<QMenu>(QStringLiteral("mnuChannel"))->title(), QStringLiteral("&Channel Count"));

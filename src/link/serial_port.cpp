@@ -3,6 +3,7 @@
 #include "link/link_error.h"
 #include "link/settings_store.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -58,14 +59,17 @@ SerialPort::~SerialPort()
 void SerialPort::setCommPort(int port)
 {
     if (port < kLowestPort || port > kHighestPort) {
-        throw LinkError(QStringLiteral("Port number %1 is not available; the ports are %2 to %3.")
+        throw LinkError(QCoreApplication::translate("queltor::SerialPort",
+                                                    "Port number %1 is not available; the ports are %2 to %3.")
                             .arg(port)
                             .arg(kLowestPort)
                             .arg(kHighestPort));
     }
     if (m_port.isOpen()) {
         throw LinkError(
-            QStringLiteral("The port cannot be changed to COM%1 while %2 is open.").arg(port).arg(portLabel()));
+            QCoreApplication::translate("queltor::SerialPort", "The port cannot be changed to COM%1 while %2 is open.")
+                .arg(port)
+                .arg(portLabel()));
     }
     m_commPort = port;
 }
@@ -98,7 +102,7 @@ void SerialPort::setPortOpen(bool open)
         QString reason;
         const QFileInfo info(device);
         if (error == QSerialPort::DeviceNotFoundError || !info.exists()) {
-            reason = QStringLiteral("the device does not exist");
+            reason = QCoreApplication::translate("queltor::SerialPort", "the device does not exist");
         } else if (error == QSerialPort::PermissionError) {
 #ifdef Q_OS_UNIX
             // A lock held by another program is reported as a permission error too.
@@ -106,16 +110,18 @@ void SerialPort::setPortOpen(bool open)
 #else
             const bool mayUse = false;
 #endif
-            reason = mayUse ? QStringLiteral("the port is in use by another program")
-                            : QStringLiteral("you have no permission to use it (add yourself to the "
-                                             "dialout group: sudo usermod -aG dialout $USER, then "
-                                             "log in again)");
+            reason = mayUse
+                ? QCoreApplication::translate("queltor::SerialPort", "the port is in use by another program")
+                : QCoreApplication::translate("queltor::SerialPort",
+                                              "you have no permission to use it (add yourself to the "
+                                              "dialout group: sudo usermod -aG dialout $USER, then "
+                                              "log in again)");
         } else if (info.isFile() || info.isDir()) {
-            reason = QStringLiteral("it is not a serial port");
+            reason = QCoreApplication::translate("queltor::SerialPort", "it is not a serial port");
         } else {
             reason = asClause(qtReason);
         }
-        fail(QStringLiteral("could not be opened: %1.").arg(reason));
+        fail(QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.").arg(reason));
     }
 
     // Open can succeed with a side error left behind (TIOCEXCL refused, say);
@@ -126,7 +132,8 @@ void SerialPort::setPortOpen(bool open)
     if (!lineSettingsInForce(static_cast<int>(m_port.handle()))) {
         m_port.close();
         m_port.clearError();
-        fail(QStringLiteral("could not be set to 9600 baud, 8 data bits, no parity and 1 stop bit."));
+        fail(QCoreApplication::translate("queltor::SerialPort",
+                                         "could not be set to 9600 baud, 8 data bits, no parity and 1 stop bit."));
     }
 #endif
     m_device = device;
@@ -135,7 +142,7 @@ void SerialPort::setPortOpen(bool open)
 void SerialPort::output(const QByteArray &bytes)
 {
     if (!m_port.isOpen())
-        fail(QStringLiteral("could not be written to: the port is not open."));
+        fail(QCoreApplication::translate("queltor::SerialPort", "could not be written to: the port is not open."));
     if (bytes.isEmpty())
         return;
 
@@ -145,9 +152,11 @@ void SerialPort::output(const QByteArray &bytes)
     pollfd ready{static_cast<int>(m_port.handle()), POLLOUT, 0};
     if (::poll(&ready, 1, 0) >= 0) {
         if (ready.revents & (POLLERR | POLLHUP | POLLNVAL))
-            fail(QStringLiteral("could not be written to: the device has gone away."));
+            fail(QCoreApplication::translate("queltor::SerialPort",
+                                             "could not be written to: the device has gone away."));
         if (!(ready.revents & POLLOUT))
-            fail(QStringLiteral("could not be written to: the device is not accepting data."));
+            fail(QCoreApplication::translate("queltor::SerialPort",
+                                             "could not be written to: the device is not accepting data."));
     }
 #endif
 
@@ -173,12 +182,12 @@ void SerialPort::output(const QByteArray &bytes)
 
     QString reason;
     if (error == QSerialPort::ResourceError)
-        reason = QStringLiteral("the device has gone away");
+        reason = QCoreApplication::translate("queltor::SerialPort", "the device has gone away");
     else if (error == QSerialPort::NoError)
-        reason = QStringLiteral("the device is not accepting data");
+        reason = QCoreApplication::translate("queltor::SerialPort", "the device is not accepting data");
     else
         reason = asClause(qtReason);
-    fail(QStringLiteral("could not be written to: %1.").arg(reason));
+    fail(QCoreApplication::translate("queltor::SerialPort", "could not be written to: %1.").arg(reason));
 }
 
 QString SerialPort::deviceName() const { return m_port.isOpen() ? m_device : m_store.portDevice(m_commPort); }

@@ -5,6 +5,8 @@
 #include "link/serial_port.h"
 #include "link/settings_store.h"
 
+#include <QCoreApplication>
+
 #include <optional>
 
 namespace queltor {
@@ -18,8 +20,10 @@ StoredChoices readStoredChoices(const SettingsStore &store)
     if (const std::optional<int> index = chNum ? bank::indexFromSetting(*chNum) : std::nullopt) {
         choices.bankIndex = *index;
     } else {
-        choices.warnings << QStringLiteral("The stored setting ChNum (\"%1\") is not a channel count of 10 to 100; "
-                                           "20 channels are used instead.")
+        choices.warnings << QCoreApplication::translate(
+                                "queltor::StoredChoices",
+                                "The stored setting ChNum (\"%1\") is not a channel count of 10 to 100; "
+                                "20 channels are used instead.")
                                 .arg(chNumText);
     }
 
@@ -29,8 +33,10 @@ StoredChoices readStoredChoices(const SettingsStore &store)
     if (port && *port >= SerialPort::kLowestPort && *port <= SerialPort::kHighestPort) {
         choices.port = *port;
     } else {
-        choices.warnings << QStringLiteral("The stored setting ComPort (\"%1\") is not a port number of 1 to %2; "
-                                           "COM1 is used instead.")
+        choices.warnings << QCoreApplication::translate(
+                                "queltor::StoredChoices",
+                                "The stored setting ComPort (\"%1\") is not a port number of 1 to %2; "
+                                "COM1 is used instead.")
                                 .arg(comPortText)
                                 .arg(SerialPort::kHighestPort);
     }

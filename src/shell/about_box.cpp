@@ -19,7 +19,7 @@ frmAbout::frmAbout(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("frmAbout"));
-    setWindowTitle(QStringLiteral("About QUELTOR"));
+    setWindowTitle(tr("About QUELTOR"));
     setModal(true);
     setFixedSize(twips::toPixels(2550), twips::toPixels(1245));
 
@@ -28,20 +28,18 @@ frmAbout::frmAbout(QWidget *parent)
     image->setGeometry(twips::rect(150, 90, 480, 480));
     image->setPixmap(QPixmap(QStringLiteral(":/queltor.png")));
 
-    auto *title = new QLabel(QStringLiteral("QUELTOR Demo"), this);
+    // In the palette's text colour: black on a light desktop, readable on a dark one.
+    auto *title = new QLabel(tr("QUELTOR Demo"), this);
     title->setObjectName(QStringLiteral("lblTitle"));
     title->move(twips::point(720, 150));
-    QPalette black = title->palette();
-    black.setColor(QPalette::WindowText, Qt::black);
-    title->setPalette(black);
     title->adjustSize();
 
-    auto *version = new QLabel(QStringLiteral("Version 1.0.0"), this);
+    auto *version = new QLabel(tr("Version %1").arg(QStringLiteral("1.0.0")), this);
     version->setObjectName(QStringLiteral("lblVersion"));
     version->move(twips::point(720, 390));
     version->adjustSize();
 
-    auto *ok = new QPushButton(QStringLiteral("OK"), this);
+    auto *ok = new QPushButton(tr("OK"), this);
     ok->setObjectName(QStringLiteral("cmdOK"));
     ok->setGeometry(twips::rect(690, 810, 1185, 345));
     ok->setDefault(true); // Enter presses it; QDialog maps Esc to the same close

@@ -1,4 +1,5 @@
 #include "shell/main_window.h"
+#include "shell/translations.h"
 
 #include <QApplication>
 
@@ -55,6 +56,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(QUELTOR_VERSION));
     // Names the desktop entry, so the desktop ties the window to its launcher and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.queltor.queltor"));
+    queltor::loadTranslations(app);
 
     queltor::frmMain window;
     window.Form_Load();

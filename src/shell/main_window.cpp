@@ -7,6 +7,8 @@
 #include "link/port_choice.h"
 #include "link/stored_choices.h"
 #include "shell/about_box.h"
+#include "shell/accessibility.h"
+#include "shell/controls.h"
 #include "shell/frame_box.h"
 #include "shell/twips.h"
 
@@ -16,12 +18,12 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QIcon>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTimer>
@@ -59,6 +61,21 @@ QLabel *autoSizeLabel(QWidget *parent, const char *name, const QString &text, in
     return label;
 }
 
+// The label's mnemonic moves the focus to the field, and screen readers call the field by the label.
+void labelField(QLabel *label, QWidget *field)
+{
+    label->setBuddy(field);
+    label->adjustSize(); // with a buddy the mark is an underline, no longer a character
+    field->setAccessibleName(spokenCaption(label->text()));
+}
+
+// "&10" to "&90", then "10&0": a digit of its own for every entry.
+QString bankEntryCaption(int index)
+{
+    const QString count = QString::number(bank::channelCount(index));
+    return count.size() < 3 ? QLatin1Char('&') + count : count.left(2) + QLatin1Char('&') + count.mid(2);
+}
+
 void setBold(QWidget *widget, bool bold)
 {
     if (widget->font().bold() == bold)
@@ -81,6 +98,7 @@ void checkEntry(const QActionGroup *entries, int value)
 frmMain::frmMain(QWidget *parent)
     : QMainWindow(parent)
 {
+    installAccessibility();
     setWindowTitle(QStringLiteral("QUELTOR"));
     setWindowIcon(QIcon(QStringLiteral(":/queltor.png")));
     // The layout is absolute: the outer size follows the bank, never the user.
@@ -106,24 +124,26 @@ void frmMain::buildControls()
     fraAuto = place(new FrameBox(m_client), "fraAuto", 90, 60, 9015, 1095);
     fraAuto->setEnabled(false);
 
-    fraCh = place(new FrameBox(QStringLiteral("Channel"), fraAuto), "fraCh", 7590, 120, kDisplayFrameWidth, 885);
-    lblCH = autoSizeLabel(fraCh, "lblCH", QStringLiteral("00"), 270, 210);
+    fraCh = place(new FrameBox(tr("Channel"), fraAuto), "fraCh", 7590, 120, kDisplayFrameWidth, 885);
+    lblCH = new ChannelDisplay(QStringLiteral("00"), fraCh);
+    lblCH->setObjectName(QStringLiteral("lblCH"));
+    lblCH->setAccessibleName(fraCh->title());
+    lblCH->move(twips::point(270, 210));
     QFont displayFont(QStringLiteral("굴림"));
     displayFont.setStyleHint(QFont::SansSerif);
-    displayFont.setPointSize(30);
+    displayFont.setPointSizeF(twips::points(30));
     displayFont.setBold(true);
     lblCH->setFont(displayFont);
-    QPalette displayColours = lblCH->palette();
-    displayColours.setColor(QPalette::WindowText, QColor(0, 128, 0));
-    displayColours.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0, 128, 0));
-    lblCH->setPalette(displayColours);
+    lblCH->followPalette();
     lblCH->adjustSize();
 
-    cmdAuto = place(new QPushButton(Scan::kStartCaption, fraAuto), "cmdAuto", 6210, 240, 1275, 735);
-    autoSizeLabel(fraAuto, "Label1", QStringLiteral("Start CH:"), 180, 300);
-    cboStart = place(new QComboBox(fraAuto), "cboStart", 1050, 240, 645, 300);
-    autoSizeLabel(fraAuto, "Label2", QStringLiteral("End CH:"), 180, 690);
-    cboEnd = place(new QComboBox(fraAuto), "cboEnd", 1050, 630, 645, 300);
+    cmdAuto = place(new PushButton(tr("Start Scan"), fraAuto), "cmdAuto", 6210, 240, 1275, 735);
+    QLabel *startLabel = autoSizeLabel(fraAuto, "Label1", tr("S&tart CH:"), 180, 300);
+    cboStart = place(new ChannelList(fraAuto), "cboStart", 1050, 240, 645, 300);
+    labelField(startLabel, cboStart);
+    QLabel *endLabel = autoSizeLabel(fraAuto, "Label2", tr("&End CH:"), 180, 690);
+    cboEnd = place(new ChannelList(fraAuto), "cboEnd", 1050, 630, 645, 300);
+    labelField(endLabel, cboEnd);
     for (QComboBox *list : {cboStart, cboEnd}) {
         // An edit field that shows the choice; only the drop-down and the arrow keys
         // change it. Being read-only, it cancels every typed character, which is all
@@ -134,25 +154,30 @@ void frmMain::buildControls()
     }
     cboStart->setEditText(QStringLiteral("0"));
     cboEnd->setEditText(QStringLiteral("19"));
-    autoSizeLabel(fraAuto, "Label3", QStringLiteral("Scan Term:"), 2100, 300);
+    QLabel *termLabel = autoSizeLabel(fraAuto, "Label3", tr("Scan Te&rm:"), 2100, 300);
     txtTerm = place(new QLineEdit(QStringLiteral("1"), fraAuto), "txtTerm", 3150, 240, 525, 270);
-    autoSizeLabel(fraAuto, "Label4", QStringLiteral("sec"), 3690, 300);
+    labelField(termLabel, txtTerm);
+    autoSizeLabel(fraAuto, "Label4", tr("sec"), 3690, 300);
 
     fraMan = place(new FrameBox(m_client), "fraMan", 90, bank::kFrameTop, 9015, 3765);
     for (int i = 0; i < bank::kButtonCount; ++i) {
-        auto *button = new QPushButton(fraMan);
+        auto *button = new ChannelButton(fraMan);
         button->setObjectName(QStringLiteral("cmdCH(%1)").arg(i));
         button->setGeometry(
             twips::rect(bank::buttonLeft(i), bank::buttonTop(i), bank::kButtonWidth, bank::kButtonHeight));
         connect(button, &QPushButton::clicked, this, [this, i] { handle([this, i] { cmdCH_Click(i); }); });
+        connect(button, &ChannelButton::typed, this, [this](const QString &text) { channelTyped(text); });
         cmdCH[static_cast<std::size_t>(i)] = button;
     }
 
     // The option buttons stand in the window, on the frames' top edges, as their
     // titles: disabling a frame leaves them usable.
-    optAuto = place(new QRadioButton(QStringLiteral("Auto"), m_client), "optAuto", 210, 60, 675, 225);
-    optMan = place(new QRadioButton(QStringLiteral("Manual"), m_client), "optMan", 210, 1200, 945, 225);
+    optAuto = place(new QRadioButton(tr("&Auto"), m_client), "optAuto", 210, 60, 675, 225);
+    optMan = place(new QRadioButton(tr("&Manual"), m_client), "optMan", 210, 1200, 945, 225);
     optMan->setChecked(true);
+    // The frames have no titles of their own: their option buttons stand for them.
+    fraAuto->setAccessibleName(spokenCaption(optAuto->text()));
+    fraMan->setAccessibleName(spokenCaption(optMan->text()));
     for (QRadioButton *option : {optAuto, optMan}) {
         option->setAutoFillBackground(true);
         // Never narrower than its caption, whatever the platform's font.
@@ -196,37 +221,37 @@ void frmMain::buildMenus()
         return entry;
     };
 
-    QMenu *mnuFile = menu(nullptr, QStringLiteral("&File"), QStringLiteral("mnuFile"));
-    connect(action(mnuFile, QStringLiteral("E&xit"), QStringLiteral("mnuFileExit")), &QAction::triggered, this,
-            [this] { mnuFileExit_Click(); });
+    QMenu *mnuFile = menu(nullptr, tr("&File"), QStringLiteral("mnuFile"));
+    QAction *mnuFileExit = action(mnuFile, tr("E&xit"), QStringLiteral("mnuFileExit"));
+    mnuFileExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(mnuFileExit, &QAction::triggered, this, [this] { mnuFileExit_Click(); });
 
-    QMenu *mnuSet = menu(nullptr, QStringLiteral("&Set"), QStringLiteral("mnuSet"));
-    mnuComm = menu(mnuSet, QStringLiteral("Serial &Port"), QStringLiteral("mnuComm"));
+    QMenu *mnuSet = menu(nullptr, tr("&Set"), QStringLiteral("mnuSet"));
+    mnuComm = menu(mnuSet, tr("Serial &Port"), QStringLiteral("mnuComm"));
     m_portEntries = new QActionGroup(this);
     for (int n = 1; n <= kMenuPorts; ++n) {
-        QAction *entry = action(mnuComm, QStringLiteral("com%1").arg(n), QStringLiteral("mnuCom%1").arg(n));
+        QAction *entry = action(mnuComm, QStringLiteral("com&%1").arg(n), QStringLiteral("mnuCom%1").arg(n));
         connect(choice(m_portEntries, entry, n), &QAction::triggered, this,
                 [this, n] { handle([this, n] { mnuCom_Click(n); }); });
     }
 
-    mnuChannel = menu(mnuSet, QStringLiteral("&Channel Count"), QStringLiteral("mnuChannel"));
+    mnuChannel = menu(mnuSet, tr("&Channel Count"), QStringLiteral("mnuChannel"));
     m_bankEntries = new QActionGroup(this);
     for (int k = 0; k < bank::kIndexCount; ++k) {
-        QAction *entry = action(mnuChannel, QString::number(bank::channelCount(k)),
-                                QStringLiteral("mnuChNum(%1)").arg(k));
+        QAction *entry = action(mnuChannel, bankEntryCaption(k), QStringLiteral("mnuChNum(%1)").arg(k));
         connect(choice(m_bankEntries, entry, k), &QAction::triggered, this,
                 [this, k] { handle([this, k] { mnuChNum_Click(k); }); });
     }
 
-    QMenu *mnuHelp = menu(nullptr, QStringLiteral("&Help"), QStringLiteral("mnuHelp"));
-    connect(action(mnuHelp, QStringLiteral("&About"), QStringLiteral("mnuAbout")), &QAction::triggered, this,
+    QMenu *mnuHelp = menu(nullptr, tr("&Help"), QStringLiteral("mnuHelp"));
+    connect(action(mnuHelp, tr("&About"), QStringLiteral("mnuAbout")), &QAction::triggered, this,
             [this] { handle([this] { mnuAbout_Click(); }); });
 }
 
 void frmMain::setTabOrder()
 {
     QList<QWidget *> order{optMan, optAuto, cboStart, cboEnd, txtTerm, cmdAuto};
-    for (QPushButton *button : cmdCH)
+    for (ChannelButton *button : cmdCH)
         order.append(button);
     for (int i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
@@ -247,12 +272,14 @@ void frmMain::Form_Load()
 void frmMain::SelectChannel(int Ch)
 {
     if (!isChannel(Ch))
-        throw LinkError(QStringLiteral("Channel %1 does not exist; nothing was sent.").arg(Ch));
+        throw LinkError(tr("Channel %1 does not exist; nothing was sent.").arg(Ch));
     // The command goes out first: the display only ever shows what the device was told.
     comScan.output(channelCommand(Ch));
-    lblCH->setText(channelDisplayText(Ch));
-    for (int i = 0; i < bank::kButtonCount; ++i)
+    lblCH->showValue(channelDisplayText(Ch));
+    for (int i = 0; i < bank::kButtonCount; ++i) {
         setBold(cmdCH[static_cast<std::size_t>(i)], i == Ch);
+        cmdCH[static_cast<std::size_t>(i)]->setSelected(i == Ch);
+    }
     centreDisplay();
 }
 
@@ -264,6 +291,18 @@ void frmMain::centreDisplay()
 }
 
 void frmMain::cmdCH_Click(int Index) { SelectChannel(Index); }
+
+void frmMain::channelTyped(const QString &text)
+{
+    const std::optional<int> channel = m_typed.type(text, m_clock.elapsed());
+    // Buttons take keys only while they are enabled, in Manual mode; a channel beyond the bank has no button.
+    if (!channel || *channel >= ChCount || !m_scan.manualFrameEnabled())
+        return;
+    // As a click on its button would: the focus goes there too.
+    const int Index = *channel;
+    cmdCH[static_cast<std::size_t>(Index)]->setFocus(Qt::ShortcutFocusReason);
+    handle([this, Index] { cmdCH_Click(Index); });
+}
 
 void frmMain::mnuChNum_Click(int Index)
 {
@@ -329,14 +368,14 @@ bool frmMain::event(QEvent *event)
 
 void frmMain::cmdAuto_Click()
 {
-    if (cmdAuto->text() == Scan::kStartCaption) {
+    if (!m_scan.started()) {
         switch (m_scan.start(cboStart->currentText(), cboEnd->currentText(), txtTerm->text())) {
         case Scan::StartOutcome::EndBelowStart:
-            showMessage(QStringLiteral("Channel Error"), QStringLiteral("Set Start CH less than End CH..."));
+            showMessage(tr("Channel Error"), tr("Set Start CH less than End CH..."));
             cboStart->setFocus();
             return;
         case Scan::StartOutcome::TermOutOfRange:
-            showMessage(QStringLiteral("Scan Term Error"), QStringLiteral("Set Scan Term between 0 and 65.535 sec..."));
+            showMessage(tr("Scan Term Error"), tr("Set Scan Term between 0 and 65.535 sec..."));
             txtTerm->setFocus();
             return;
         case Scan::StartOutcome::Started:
@@ -366,7 +405,7 @@ void frmMain::tmrScan_Timer()
     try {
         const std::optional<int> channel = m_scan.channelForTick();
         if (!channel)
-            throw LinkError(QStringLiteral("The scan reached a channel that does not exist."));
+            throw LinkError(tr("The scan reached a channel that does not exist."));
         SelectChannel(*channel);
     } catch (const LinkError &) {
         // Stopped before the message is shown, so a failing port cannot stack a box per tick.
@@ -397,7 +436,7 @@ void frmMain::optMan_Click()
 
 void frmMain::showScanState()
 {
-    cmdAuto->setText(m_scan.caption());
+    cmdAuto->setText(m_scan.started() ? tr("Stop Scan") : tr("Start Scan"));
     const bool settingsEnabled = m_scan.settingsEnabled();
     mnuChannel->menuAction()->setEnabled(settingsEnabled);
     cboStart->setEnabled(settingsEnabled);
@@ -447,7 +486,7 @@ void frmMain::noteFailure(const std::function<void()> &step)
     } catch (const LinkError &e) {
         m_failures << e.message();
     } catch (const std::exception &e) {
-        m_failures << QStringLiteral("Unexpected failure: %1").arg(QString::fromLocal8Bit(e.what()));
+        m_failures << tr("Unexpected failure: %1").arg(QString::fromLocal8Bit(e.what()));
     }
 }
 

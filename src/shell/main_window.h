@@ -2,6 +2,7 @@
 
 #include "channel/bank.h"
 #include "channel/scan.h"
+#include "channel/two_digit_entry.h"
 #include "link/serial_port.h"
 #include "link/settings_store.h"
 
@@ -14,16 +15,18 @@
 
 class QAction;
 class QActionGroup;
-class QComboBox;
 class QGroupBox;
-class QLabel;
 class QLineEdit;
 class QMenu;
-class QPushButton;
 class QRadioButton;
 class QTimer;
 
 namespace queltor {
+
+class ChannelButton;
+class ChannelDisplay;
+class ChannelList;
+class PushButton;
 
 // The panel's one working window. Layout and wiring only: the command bytes,
 // the bank's arithmetic and the scan's states live in channel/, the port and
@@ -67,6 +70,7 @@ private:
     void mnuAbout_Click();
     void mnuFileExit_Click();
     void Form_Unload();
+    void channelTyped(const QString &text);
 
     void showScanState();
     void resizeToBank(int index);
@@ -88,19 +92,20 @@ private:
     int ChCount = 0;
     bool m_placed = false; // centred on the screen with the frame it was given
     QStringList m_failures;
+    TwoDigitEntry m_typed;
 
     QWidget *m_client = nullptr;
     QGroupBox *fraAuto = nullptr;
     QRadioButton *optAuto = nullptr;
     QGroupBox *fraCh = nullptr;
-    QLabel *lblCH = nullptr;
-    QPushButton *cmdAuto = nullptr;
-    QComboBox *cboStart = nullptr;
-    QComboBox *cboEnd = nullptr;
+    ChannelDisplay *lblCH = nullptr;
+    PushButton *cmdAuto = nullptr;
+    ChannelList *cboStart = nullptr;
+    ChannelList *cboEnd = nullptr;
     QLineEdit *txtTerm = nullptr;
     QRadioButton *optMan = nullptr;
     QGroupBox *fraMan = nullptr;
-    std::array<QPushButton *, bank::kButtonCount> cmdCH{};
+    std::array<ChannelButton *, bank::kButtonCount> cmdCH{};
     QTimer *tmrScan = nullptr;
 
     QMenu *mnuComm = nullptr;

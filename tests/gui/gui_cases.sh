@@ -232,5 +232,69 @@ case_missing_port() {
   expect_commands "COM2 03"
 }
 
+# At QT_SCALE_FACTOR=2 the window is twice as large on screen, every click
+# lands on its control, and no control is cut off by the one it stands in.
+case_high_dpi() {
+  QT_SCALE_FACTOR=2 start_session ChNum=9
+  wait_ready
+  local tree_width cut
+  read -r tree_width _ < <(panel_tree size)
+  [ "$(window_width "$PANEL_WINDOW")" -eq $((2 * tree_width)) ] ||
+    fail "the window is $(window_width "$PANEL_WINDOW") px wide on screen for $tree_width in the tree, not twice"
+  cut=$(panel_tree clipped)
+  [ -z "$cut" ] || fail "controls cut off: $cut"
+  click_channel 0
+  click_channel 99
+  click Auto
+  choose_in_list "End CH" 2
+  type_into "Scan Term" 0.2
+  click "Start Scan"
+  wait_for_commands 5 10 || fail "the scan sent $(device_command_count) commands in all, expected 5"
+  click "Stop Scan"
+  wait_for_quiet 1 5 || fail "the scan went on after Stop Scan"
+  local count
+  count=$(device_command_count)
+  mapfile -t expected < <(scan_cycle 0 2 $((count - 2)))
+  expect_commands "COM1 00" "COM1 99" "${expected[@]}"
+}
+
+# What a screen reader finds in the real window over AT-SPI: the names, the
+# selected channel as selected, and the keyboard alone selecting channels.
+case_screen_reader() {
+  start_session ChNum=9
+  wait_ready
+  local name
+  for name in "Start CH" "End CH" "Scan Term" "@panel=Auto" "@panel=Manual" "@label=Channel"; do
+    on_control wait-state shown "$name" || fail "no control named $name"
+  done
+  [ "$(control_text "Start CH")" = 0 ] && [ "$(control_text "End CH")" = 99 ] ||
+    fail "the lists show $(control_text "Start CH") and $(control_text "End CH"), expected 0 and 99"
+  click_channel 7 # the click gives the button the focus, too
+  wait_control selected "CH 07" || fail "CH 07 is not exposed as selected"
+  wait_text "Channel display" 07 || fail "the display does not read 07"
+  xdo key --delay 100 4 2
+  wait_control selected "CH 42" || fail "typing 4, 2 did not select CH 42"
+  wait_control unselected "CH 07" || fail "CH 07 stays selected after CH 42"
+  xdo key Return
+  wait_for_commands 3 || true
+  wait_for_quiet 0.3 || fail "commands went on arriving"
+  expect_commands "COM1 07" "COM1 42" "COM1 42"
+}
+
+# Under a Korean locale the menus and names are Korean; the window title, the
+# channel captions and the bytes are not translated.
+case_korean() {
+  PANEL_LANG=ko_KR.UTF-8 start_session
+  wait_ready # finds the window by its title, QUELTOR
+  on_control wait-state shown "@panel=자동" || fail "the Auto frame is not named 자동"
+  on_control wait-state shown "시작" || fail "the start list is not named 시작"
+  choose_menu "설정(S)" "채널 수(C)" 40
+  wait_control shown "CH 39" || fail "Set > Channel Count > 40 did not show CH 39"
+  click_channel 35
+  wait_for_commands 1 || true
+  wait_for_quiet 0.3 || fail "commands went on arriving"
+  expect_commands "COM1 35"
+}
+
 "case_$case_name"
 echo "PASS: $case_name"

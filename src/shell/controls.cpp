@@ -1,0 +1,90 @@
+#include "shell/controls.h"
+
+#include "shell/colours.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QKeyEvent>
+
+namespace queltor {
+
+void PushButton::keyPressEvent(QKeyEvent *event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // A held key would otherwise send the command over and over.
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
+}
+
+void ChannelButton::setSelected(bool selected)
+{
+    if (selected == m_selected)
+        return;
+    m_selected = selected;
+    QAccessible::State changed;
+    changed.selected = true;
+    QAccessibleStateChangeEvent event(this, changed);
+    QAccessible::updateAccessibility(&event);
+}
+
+bool ChannelButton::event(QEvent *event)
+{
+    // Seen here, before Tab and the arrows move the focus, so that they break a two-digit entry too.
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const Qt::KeyboardModifiers chords = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+        if (!key->isAutoRepeat())
+            emit typed(key->modifiers() & chords ? QString() : key->text());
+    }
+    return PushButton::event(event);
+}
+
+ChannelDisplay::ChannelDisplay(const QString &digits, QWidget *parent)
+    : QLabel(digits, parent)
+{
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+QSize ChannelDisplay::sizeHint() const
+{
+    const QMargins margins = contentsMargins();
+    return {QLabel::sizeHint().width(), fontMetrics().ascent() + 1 + margins.top() + margins.bottom()};
+}
+
+void ChannelDisplay::showValue(const QString &digits)
+{
+    const QString before = text();
+    setText(digits);
+    if (before != digits) {
+        // Its digits are its text for screen readers (accessibility.cpp).
+        QAccessibleTextUpdateEvent event(this, 0, before, digits);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void ChannelDisplay::changeEvent(QEvent *event)
+{
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && !m_inking)
+        followPalette();
+}
+
+void ChannelDisplay::followPalette()
+{
+    // Setting the palette sends another PaletteChange; that one is ours.
+    m_inking = true;
+    // The desktop's text colour, not the green set here, tells a dark palette.
+    const QColor ink = displayInk(parentWidget() ? parentWidget()->palette() : QApplication::palette(this));
+    // Only the ink is the display's own: the rest goes on following the desktop.
+    QPalette colours;
+    colours.setColor(QPalette::WindowText, ink);
+    setPalette(colours);
+    m_inking = false;
+}
+
+} // namespace queltor

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+namespace queltor {
+
+// A push button that Return and Enter press as well as Space, wherever it
+// stands (Qt only gives a dialog's default buttons those keys).
+class PushButton : public QPushButton
+{
+    Q_OBJECT
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+};
+
+// A channel button. Knows whether its channel is the one selected, which
+// screen readers are told while the look stays the bold caption, and passes
+// every key typed on it on to the window for two-digit entry.
+class ChannelButton : public PushButton
+{
+    Q_OBJECT
+public:
+    using PushButton::PushButton;
+
+    bool isSelected() const { return m_selected; }
+    void setSelected(bool selected);
+
+signals:
+    // The character typed (empty for keys without one), before the button acts on it.
+    void typed(const QString &text);
+
+protected:
+    bool event(QEvent *event) override;
+
+private:
+    bool m_selected = false;
+};
+
+// The start and end lists: a type of their own so that screen readers hear
+// them by their labels' names rather than by the channel they show.
+class ChannelList : public QComboBox
+{
+    Q_OBJECT
+public:
+    using QComboBox::QComboBox;
+};
+
+// The large channel display: named "Channel" for screen readers, its digits
+// the value; its green follows the palette.
+class ChannelDisplay : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit ChannelDisplay(const QString &digits, QWidget *parent = nullptr);
+
+    // As wide as the digits and down to their baseline: digits have nothing
+    // below it, and the font's full line would reach past the frame.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+    // Shows the digits and tells screen readers the value changed.
+    void showValue(const QString &digits);
+    // Takes the green for the palette in force; again by itself when it changes.
+    void followPalette();
+
+protected:
+    void changeEvent(QEvent *event) override;
+
+private:
+    bool m_inking = false;
+};
+
+} // namespace queltor

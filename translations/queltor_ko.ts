@@ -1,0 +1,188 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ko_KR">
+<context>
+    <name>queltor::SerialPort</name>
+    <message>
+        <source>Port number %1 is not available; the ports are %2 to %3.</source>
+        <translation>포트 번호 %1은(는) 사용할 수 없습니다. 포트는 %2부터 %3까지입니다.</translation>
+    </message>
+    <message>
+        <source>The port cannot be changed to COM%1 while %2 is open.</source>
+        <translation>%2이(가) 열려 있는 동안에는 포트를 COM%1(으)로 바꿀 수 없습니다.</translation>
+    </message>
+    <message>
+        <source>the device does not exist</source>
+        <translation>장치가 없습니다</translation>
+    </message>
+    <message>
+        <source>the port is in use by another program</source>
+        <translation>다른 프로그램이 포트를 사용하고 있습니다</translation>
+    </message>
+    <message>
+        <source>you have no permission to use it (add yourself to the dialout group: sudo usermod -aG dialout $USER, then log in again)</source>
+        <translation>사용 권한이 없습니다 (dialout 그룹에 사용자를 추가한 뒤 다시 로그인하십시오: sudo usermod -aG dialout $USER)</translation>
+    </message>
+    <message>
+        <source>it is not a serial port</source>
+        <translation>직렬 포트가 아닙니다</translation>
+    </message>
+    <message>
+        <source>could not be opened: %1.</source>
+        <translation>포트를 열 수 없습니다: %1.</translation>
+    </message>
+    <message>
+        <source>could not be set to 9600 baud, 8 data bits, no parity and 1 stop bit.</source>
+        <translation>포트를 9600보, 데이터 비트 8, 패리티 없음, 정지 비트 1로 설정할 수 없습니다.</translation>
+    </message>
+    <message>
+        <source>could not be written to: the port is not open.</source>
+        <translation>포트에 쓸 수 없습니다: 포트가 열려 있지 않습니다.</translation>
+    </message>
+    <message>
+        <source>could not be written to: the device has gone away.</source>
+        <translation>포트에 쓸 수 없습니다: 장치가 분리되었습니다.</translation>
+    </message>
+    <message>
+        <source>could not be written to: the device is not accepting data.</source>
+        <translation>포트에 쓸 수 없습니다: 장치가 데이터를 받지 않습니다.</translation>
+    </message>
+    <message>
+        <source>the device has gone away</source>
+        <translation>장치가 분리되었습니다</translation>
+    </message>
+    <message>
+        <source>the device is not accepting data</source>
+        <translation>장치가 데이터를 받지 않습니다</translation>
+    </message>
+    <message>
+        <source>could not be written to: %1.</source>
+        <translation>포트에 쓸 수 없습니다: %1.</translation>
+    </message>
+</context>
+<context>
+    <name>queltor::StoredChoices</name>
+    <message>
+        <source>The stored setting ChNum (&quot;%1&quot;) is not a channel count of 10 to 100; 20 channels are used instead.</source>
+        <translation>저장된 설정 ChNum(&quot;%1&quot;)은(는) 10에서 100 사이의 채널 수가 아닙니다. 대신 채널 20개를 사용합니다.</translation>
+    </message>
+    <message>
+        <source>The stored setting ComPort (&quot;%1&quot;) is not a port number of 1 to %2; COM1 is used instead.</source>
+        <translation>저장된 설정 ComPort(&quot;%1&quot;)은(는) 1에서 %2 사이의 포트 번호가 아닙니다. 대신 COM1을 사용합니다.</translation>
+    </message>
+</context>
+<context>
+    <name>queltor::frmAbout</name>
+    <message>
+        <source>About QUELTOR</source>
+        <translation>QUELTOR 정보</translation>
+    </message>
+    <message>
+        <source>QUELTOR Demo</source>
+        <translation>QUELTOR 데모</translation>
+    </message>
+    <message>
+        <source>Version %1</source>
+        <translation>버전 %1</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>확인</translation>
+    </message>
+</context>
+<context>
+    <name>queltor::frmMain</name>
+    <message>
+        <source>Channel</source>
+        <translation>채널</translation>
+    </message>
+    <message>
+        <source>Start Scan</source>
+        <translation>스캔 시작</translation>
+    </message>
+    <message>
+        <source>S&amp;tart CH:</source>
+        <translation>시작(&amp;T):</translation>
+    </message>
+    <message>
+        <source>&amp;End CH:</source>
+        <translation>끝(&amp;E):</translation>
+    </message>
+    <message>
+        <source>Scan Te&amp;rm:</source>
+        <translation>주기(&amp;R):</translation>
+    </message>
+    <message>
+        <source>sec</source>
+        <translation>초</translation>
+    </message>
+    <message>
+        <source>&amp;Auto</source>
+        <translation>자동(&amp;A)</translation>
+    </message>
+    <message>
+        <source>&amp;Manual</source>
+        <translation>수동(&amp;M)</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>파일(&amp;F)</translation>
+    </message>
+    <message>
+        <source>E&amp;xit</source>
+        <translation>끝내기(&amp;X)</translation>
+    </message>
+    <message>
+        <source>&amp;Set</source>
+        <translation>설정(&amp;S)</translation>
+    </message>
+    <message>
+        <source>Serial &amp;Port</source>
+        <translation>직렬 포트(&amp;P)</translation>
+    </message>
+    <message>
+        <source>&amp;Channel Count</source>
+        <translation>채널 수(&amp;C)</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>도움말(&amp;H)</translation>
+    </message>
+    <message>
+        <source>&amp;About</source>
+        <translation>정보(&amp;A)</translation>
+    </message>
+    <message>
+        <source>Channel %1 does not exist; nothing was sent.</source>
+        <translation>채널 %1은(는) 없는 채널이므로 아무것도 보내지 않았습니다.</translation>
+    </message>
+    <message>
+        <source>Channel Error</source>
+        <translation>채널 오류</translation>
+    </message>
+    <message>
+        <source>Set Start CH less than End CH...</source>
+        <translation>시작 채널을 끝 채널보다 작게 설정하십시오...</translation>
+    </message>
+    <message>
+        <source>Scan Term Error</source>
+        <translation>스캔 주기 오류</translation>
+    </message>
+    <message>
+        <source>Set Scan Term between 0 and 65.535 sec...</source>
+        <translation>스캔 주기를 0초에서 65.535초 사이로 설정하십시오...</translation>
+    </message>
+    <message>
+        <source>The scan reached a channel that does not exist.</source>
+        <translation>스캔이 존재하지 않는 채널에 이르렀습니다.</translation>
+    </message>
+    <message>
+        <source>Stop Scan</source>
+        <translation>스캔 중지</translation>
+    </message>
+    <message>
+        <source>Unexpected failure: %1</source>
+        <translation>예기치 않은 오류: %1</translation>
+    </message>
+</context>
+</TS>
