@@ -88,34 +88,63 @@ void TestStartup::badStoredTextFallsBackToDefault_data()
     // Which texts are unusable is the stored choices' own test; here, what the window does with one.
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("text");
-    QTest::newRow("ChNum") << kChNum << "abc";
-    QTest::newRow("ComPort") << kComPort << "COM2";
+    QTest::addColumn<QString>("message"); // {file} the settings file
+    QTest::addColumn<bool>("fileUsable");
+
+    QTest::newRow("ChNum") << kChNum << "abc"
+                           << "The stored setting ChNum (\"abc\") is not a channel count of 10 to 100; "
+                              "20 channels are used instead."
+                           << true;
+    QTest::newRow("ComPort") << kComPort << "COM2"
+                             << "The stored setting ComPort (\"COM2\") is not a port number of 1 to 255; "
+                                "COM1 is used instead."
+                             << true;
+    const QString unused = QStringLiteral("The settings file {file} is not used: it %1. 20 channels are shown; no "
+                                          "port is opened and no choice is saved until the file is mended or removed.");
+    QTest::newRow("1 MB value") << kComPort << QString(1 << 20, QLatin1Char('7'))
+                                << unused.arg(QStringLiteral("is larger than 64 KB")) << false;
+    QTest::newRow("2,000 characters") << kChNum << QString(2000, QLatin1Char('<'))
+                                      << unused.arg(
+                                             QStringLiteral("has a value of more than 1,000 characters on line 6"))
+                                      << false;
 }
 
 void TestStartup::badStoredTextFallsBackToDefault()
 {
     QFETCH(QString, key);
     QFETCH(QString, text);
+    QFETCH(QString, message);
+    QFETCH(bool, fileUsable);
     Panel panel;
     panel.config.setValue(kSettings, key, text);
+    QFile file(panel.config.fileName());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
     panel.start();
 
     QCOMPARE(panel.messages.count(), 1);
     const MessageCatcher::Box box = panel.messages.boxes().first();
     QCOMPARE(box.title, QStringLiteral("QUELTOR"));
     QCOMPARE(box.icon, QMessageBox::Information);
-    QVERIFY2(box.text.contains(key) && box.text.contains(QLatin1Char('"') + text + QLatin1Char('"')),
-             qPrintable(box.text));
+    QCOMPARE(box.text, QString(message).replace(QStringLiteral("{file}"), panel.config.fileName()));
 
     // The default stands in for the bad key, and start-up went on to the end.
     QVERIFY(panel.window->isVisible());
     QCOMPARE(panel.window->channelCount(), 20);
     QCOMPARE(panel.window->port().commPort(), 1);
-    QVERIFY(panel.window->port().portOpen());
     QVERIFY(panel.action(QStringLiteral("mnuCom1"))->isChecked());
-    QCOMPARE(panel.config.value(kSettings, kChNum), QStringLiteral("1"));
-    panel.click(3);
-    QCOMPARE(panel.com1.readAll(), QByteArray("V03\r\n"));
+    if (fileUsable) {
+        QCOMPARE(panel.config.value(kSettings, kChNum), QStringLiteral("1"));
+        panel.click(3);
+        QCOMPARE(panel.com1.readAll(), QByteArray("V03\r\n"));
+    } else {
+        // A file the panel cannot read is not written, nor trusted to say where COM1 is.
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == before);
+        QVERIFY(!panel.window->port().portOpen());
+        QCOMPARE(panel.window->port().portLabel(), QStringLiteral("COM1"));
+    }
 }
 
 void TestStartup::missingDeviceStillShowsWindow()

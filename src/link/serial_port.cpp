@@ -2,6 +2,7 @@
 
 #include "link/link_error.h"
 #include "link/settings_store.h"
+#include "link/settings_text.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -20,14 +21,6 @@ namespace {
 constexpr qint32 kBaudRate = 9600;
 // Five bytes take 5.2 ms at 9600 baud; ten times that is a device that has stopped.
 constexpr int kFinishCommandMs = 50;
-
-// The system's "Not a directory" reads as part of our sentence: "...: not a directory."
-QString asClause(QString text)
-{
-    if (text.size() > 1 && text.at(0).isUpper() && text.at(1).isLower())
-        text[0] = text.at(0).toLower();
-    return text;
-}
 
 #ifdef Q_OS_UNIX
 // tcsetattr() succeeds when any part of a change was taken, so look at what
@@ -82,8 +75,11 @@ void SerialPort::setPortOpen(bool open)
         return;
     }
 
-    const QString device = m_store.portDevice(m_commPort);
-    m_port.setPortName(device);
+    const std::optional<QByteArray> mapped = m_store.portDevice(m_commPort);
+    if (!mapped)
+        fail(QStringLiteral("could not be opened: the settings file that says which device it is cannot be used."));
+    const QString portName = QFile::decodeName(*mapped);
+    m_port.setPortName(portName);
     m_port.setBaudRate(kBaudRate);
     m_port.setDataBits(QSerialPort::Data8);
     m_port.setParity(QSerialPort::NoParity);
@@ -96,13 +92,13 @@ void SerialPort::setPortOpen(bool open)
         const QString qtReason = m_port.errorString();
         m_port.clearError();
         QString reason;
-        const QFileInfo info(device);
+        const QFileInfo info(portName);
         if (error == QSerialPort::DeviceNotFoundError || !info.exists()) {
             reason = QStringLiteral("the device does not exist");
         } else if (error == QSerialPort::PermissionError) {
 #ifdef Q_OS_UNIX
             // A lock held by another program is reported as a permission error too.
-            const bool mayUse = ::access(QFile::encodeName(device).constData(), W_OK) == 0;
+            const bool mayUse = ::access(mapped->constData(), W_OK) == 0;
 #else
             const bool mayUse = false;
 #endif
@@ -129,7 +125,7 @@ void SerialPort::setPortOpen(bool open)
         fail(QStringLiteral("could not be set to 9600 baud, 8 data bits, no parity and 1 stop bit."));
     }
 #endif
-    m_device = device;
+    m_device = *mapped;
 }
 
 void SerialPort::output(const QByteArray &bytes)
@@ -181,9 +177,19 @@ void SerialPort::output(const QByteArray &bytes)
     fail(QStringLiteral("could not be written to: %1.").arg(reason));
 }
 
-QString SerialPort::deviceName() const { return m_port.isOpen() ? m_device : m_store.portDevice(m_commPort); }
+QByteArray SerialPort::devicePath() const
+{
+    return m_port.isOpen() ? m_device : m_store.portDevice(m_commPort).value_or(QByteArray());
+}
 
-QString SerialPort::portLabel() const { return QStringLiteral("COM%1 (%2)").arg(m_commPort).arg(deviceName()); }
+QString SerialPort::deviceName() const { return settings_text::forDisplay(devicePath()); }
+
+QString SerialPort::portLabel() const
+{
+    const QString device = deviceName();
+    return device.isEmpty() ? QStringLiteral("COM%1").arg(m_commPort)
+                            : QStringLiteral("COM%1 (%2)").arg(m_commPort).arg(device);
+}
 
 void SerialPort::fail(const QString &what) const { throw LinkError(portLabel() + QLatin1Char(' ') + what); }
 

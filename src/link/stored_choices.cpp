@@ -13,6 +13,14 @@ StoredChoices readStoredChoices(const SettingsStore &store)
 {
     StoredChoices choices;
 
+    if (const QString flaw = store.flaw(); !flaw.isEmpty()) {
+        choices.fileUsable = false;
+        choices.warnings << QStringLiteral("The settings file %1 is not used: it %2. 20 channels are shown; no port "
+                                           "is opened and no choice is saved until the file is mended or removed.")
+                                .arg(store.fileName(), flaw);
+        return choices;
+    }
+
     const QString chNumText = store.read(SettingsStore::kChNum);
     const std::optional<double> chNum = strictNumber(chNumText);
     if (const std::optional<int> index = chNum ? bank::indexFromSetting(*chNum) : std::nullopt) {

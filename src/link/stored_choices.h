@@ -8,12 +8,15 @@ class SettingsStore;
 
 // What start-up restores: the channel-count index and the port number, each
 // the stored choice when it is usable and the default otherwise, with one
-// warning for the operator per stored value that was not usable.
+// warning for the operator per stored value that was not usable. A settings
+// file that cannot be used at all gives the defaults and one warning, and is
+// neither written nor trusted to name a device (fileUsable is false).
 struct StoredChoices
 {
     int bankIndex = 1;
     int port = 1;
     QStringList warnings;
+    bool fileUsable = true;
 };
 
 StoredChoices readStoredChoices(const SettingsStore &store);

@@ -238,8 +238,14 @@ void frmMain::Form_Load()
         m_failures << stored.warnings;
         comScan.setCommPort(stored.port);
         checkEntry(m_portEntries, comScan.commPort());
-        mnuChNum_Click(stored.bankIndex);
-        noteFailure([this] { comScan.setPortOpen(true); });
+        // A file that cannot be used is not written, nor is a port opened that
+        // it may map elsewhere: its one warning says so.
+        if (stored.fileUsable) {
+            mnuChNum_Click(stored.bankIndex);
+            noteFailure([this] { comScan.setPortOpen(true); });
+        } else {
+            applyBank(stored.bankIndex);
+        }
     });
 }
 
@@ -268,6 +274,11 @@ void frmMain::mnuChNum_Click(int Index)
 {
     // Saved first; if the store refuses, the bank still changes for this run.
     noteFailure([this, Index] { m_store.write(SettingsStore::kChNum, decimalText(Index)); });
+    applyBank(Index);
+}
+
+void frmMain::applyBank(int Index)
+{
     ChCount = bank::channelCount(Index);
 
     cboStart->clear();
