@@ -7,8 +7,13 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -78,7 +83,37 @@ void SerialPort::setPortOpen(bool open)
     const std::optional<QByteArray> mapped = m_store.portDevice(m_commPort);
     if (!mapped)
         fail(QStringLiteral("could not be opened: the settings file that says which device it is cannot be used."));
-    const QString portName = QFile::decodeName(*mapped);
+    const QByteArray &written = *mapped;
+    // open() would take the path only up to its first zero byte: another path.
+    if (written.contains('\0'))
+        fail(QStringLiteral("could not be opened: its path holds a zero byte, which no path can."));
+#ifdef Q_OS_UNIX
+    // QSerialPort names a device with a QString, which cannot carry every byte a
+    // path may hold; the device the path leads to, links followed as open()
+    // would follow them, is the same port. A bare name is a device in /dev.
+    const bool bare = !written.startsWith('/') && !written.startsWith("./") && !written.startsWith("../");
+    const QByteArray location = bare ? "/dev/" + written : written;
+    char resolved[PATH_MAX];
+    if (!::realpath(location.constData(), resolved)) {
+        const int error = errno;
+        fail(QStringLiteral("could not be opened: %1.")
+                 .arg(error == ENOENT || error == ENOTDIR ? QStringLiteral("the device does not exist")
+                                                          : errnoClause(error)));
+    }
+    QString portName = QFile::decodeName(resolved);
+    // A device whose own name is not UTF-8 is opened through a descriptor of it.
+    int pathFd = -1;
+    const auto closePath = qScopeGuard([&pathFd] {
+        if (pathFd >= 0)
+            ::close(pathFd);
+    });
+    if (QFile::encodeName(portName) != QByteArrayView(resolved)) {
+        pathFd = ::open(resolved, O_PATH | O_CLOEXEC);
+        portName = QStringLiteral("/proc/self/fd/%1").arg(pathFd);
+    }
+#else
+    const QString portName = QString::fromUtf8(written);
+#endif
     m_port.setPortName(portName);
     m_port.setBaudRate(kBaudRate);
     m_port.setDataBits(QSerialPort::Data8);
@@ -98,7 +133,7 @@ void SerialPort::setPortOpen(bool open)
         } else if (error == QSerialPort::PermissionError) {
 #ifdef Q_OS_UNIX
             // A lock held by another program is reported as a permission error too.
-            const bool mayUse = ::access(mapped->constData(), W_OK) == 0;
+            const bool mayUse = ::access(resolved, W_OK) == 0;
 #else
             const bool mayUse = false;
 #endif
@@ -106,7 +141,7 @@ void SerialPort::setPortOpen(bool open)
                             : QStringLiteral("you have no permission to use it (add yourself to the "
                                              "dialout group: sudo usermod -aG dialout $USER, then "
                                              "log in again)");
-        } else if (info.isFile() || info.isDir()) {
+        } else if (info.isFile() || info.isDir() || error == QSerialPort::UnsupportedOperationError) {
             reason = QStringLiteral("it is not a serial port");
         } else {
             reason = asClause(qtReason);
@@ -125,7 +160,7 @@ void SerialPort::setPortOpen(bool open)
         fail(QStringLiteral("could not be set to 9600 baud, 8 data bits, no parity and 1 stop bit."));
     }
 #endif
-    m_device = *mapped;
+    m_device = written;
 }
 
 void SerialPort::output(const QByteArray &bytes)
