@@ -99,6 +99,12 @@ void TestStartup::badStoredTextFallsBackToDefault_data()
                              << "The stored setting ComPort (\"COM2\") is not a port number of 1 to 255; "
                                 "COM1 is used instead."
                              << true;
+    // Shown as the characters it is made of, cut short: no headline, no image.
+    QTest::newRow("rich text") << kChNum << R"(<h1 style="color:red">CALL SUPPORT</h1><img src="/any/local.png">)"
+                               << QStringLiteral("The stored setting ChNum (\"<h1 style=\"color:red\">CALL SUPPORT"
+                                                 "</h1><\u2026\") is not a channel count of 10 to 100; 20 channels "
+                                                 "are used instead.")
+                               << true;
     const QString unused = QStringLiteral("The settings file {file} is not used: it %1. 20 channels are shown; no "
                                           "port is opened and no choice is saved until the file is mended or removed.");
     QTest::newRow("1 MB value") << kComPort << QString(1 << 20, QLatin1Char('7'))
@@ -127,6 +133,7 @@ void TestStartup::badStoredTextFallsBackToDefault()
     const MessageCatcher::Box box = panel.messages.boxes().first();
     QCOMPARE(box.title, QStringLiteral("QUELTOR"));
     QCOMPARE(box.icon, QMessageBox::Information);
+    QCOMPARE(box.format, Qt::PlainText);
     QCOMPARE(box.text, QString(message).replace(QStringLiteral("{file}"), panel.config.fileName()));
 
     // The default stands in for the bad key, and start-up went on to the end.

@@ -16,6 +16,8 @@ class TestStoredChoices : public QObject
 private slots:
     void storedTextGivesChoice_data();
     void storedTextGivesChoice();
+    void quotedTextIsCut_data();
+    void quotedTextIsCut();
 };
 
 void TestStoredChoices::storedTextGivesChoice_data()
@@ -29,26 +31,46 @@ void TestStoredChoices::storedTextGivesChoice_data()
     const QStringList none;
     const QStringList chNum{QStringLiteral("ChNum")};
     const QStringList comPort{QStringLiteral("ComPort")};
-    QTest::newRow("first run") << "-" << "-" << 1 << 1 << none;
-    QTest::newRow("saved") << "9" << "2" << 9 << 2 << none;
-    QTest::newRow("a port the menu lacks") << "0" << "255" << 0 << 255 << none;
-    QTest::newRow("blanks around") << " 4 " << "\t2 " << 4 << 2 << none;
-    QTest::newRow("fractions round through the count") << "0.5" << "1.5" << 0 << 2 << none;
-    QTest::newRow("exponent and hex") << "9E0" << "&H2" << 9 << 2 << none;
+    QTest::newRow("first run") << "-"
+                               << "-" << 1 << 1 << none;
+    QTest::newRow("saved") << "9"
+                           << "2" << 9 << 2 << none;
+    QTest::newRow("a port the menu lacks") << "0"
+                                           << "255" << 0 << 255 << none;
+    QTest::newRow("blanks around") << " 4 "
+                                   << "\t2 " << 4 << 2 << none;
+    QTest::newRow("fractions round through the count") << "0.5"
+                                                       << "1.5" << 0 << 2 << none;
+    QTest::newRow("exponent and hex") << "9E0"
+                                      << "&H2" << 9 << 2 << none;
 
-    QTest::newRow("ChNum empty") << "" << "2" << 1 << 2 << chNum;
-    QTest::newRow("ChNum letters") << "abc" << "2" << 1 << 2 << chNum;
-    QTest::newRow("ChNum trailing junk") << "3x" << "2" << 1 << 2 << chNum;
-    QTest::newRow("ChNum bank 10") << "10" << "2" << 1 << 2 << chNum;
-    QTest::newRow("ChNum negative") << "-1" << "2" << 1 << 2 << chNum;
-    QTest::newRow("ChNum overflows 16 bits") << "5000" << "2" << 1 << 2 << chNum;
-    QTest::newRow("ChNum too large to read") << "1e400" << "2" << 1 << 2 << chNum;
-    QTest::newRow("ComPort letters") << "3" << "COM2" << 3 << 1 << comPort;
-    QTest::newRow("ComPort zero") << "3" << "0" << 3 << 1 << comPort;
-    QTest::newRow("ComPort 256") << "3" << "256" << 3 << 1 << comPort;
-    QTest::newRow("ComPort overflows 16 bits") << "3" << "40000" << 3 << 1 << comPort;
-    QTest::newRow("ComPort empty") << "3" << "" << 3 << 1 << comPort;
-    QTest::newRow("both bad") << "x" << "y" << 1 << 1 << (chNum + comPort);
+    QTest::newRow("ChNum empty") << ""
+                                 << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum letters") << "abc"
+                                   << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum trailing junk") << "3x"
+                                         << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum bank 10") << "10"
+                                   << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum negative") << "-1"
+                                    << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum overflows 16 bits") << "5000"
+                                             << "2" << 1 << 2 << chNum;
+    QTest::newRow("ChNum too large to read") << "1e400"
+                                             << "2" << 1 << 2 << chNum;
+    QTest::newRow("ComPort letters") << "3"
+                                     << "COM2" << 3 << 1 << comPort;
+    QTest::newRow("ComPort zero") << "3"
+                                  << "0" << 3 << 1 << comPort;
+    QTest::newRow("ComPort 256") << "3"
+                                 << "256" << 3 << 1 << comPort;
+    QTest::newRow("ComPort overflows 16 bits") << "3"
+                                               << "40000" << 3 << 1 << comPort;
+    QTest::newRow("ComPort empty") << "3"
+                                   << "" << 3 << 1 << comPort;
+    QTest::newRow("both bad") << "x"
+                              << "y" << 1 << 1 << (chNum + comPort);
+    QTest::newRow("long text") << QString(999, QLatin1Char('9')) << "2" << 1 << 2 << chNum;
 }
 
 void TestStoredChoices::storedTextGivesChoice()
@@ -73,10 +95,29 @@ void TestStoredChoices::storedTextGivesChoice()
     for (int i = 0; i < warnedKeys.size(); ++i) {
         const QString stored = warnedKeys[i] == QLatin1String("ChNum") ? chNum : comPort;
         // Each warning names its key and quotes what was stored, so the user can find it.
-        QVERIFY2(choices.warnings[i].contains(warnedKeys[i])
-                     && choices.warnings[i].contains(QLatin1Char('"') + stored + QLatin1Char('"')),
+        QVERIFY2(choices.warnings[i].contains(warnedKeys[i]) && choices.warnings[i].contains(quotedForMessage(stored)),
                  qPrintable(choices.warnings[i]));
     }
+}
+
+void TestStoredChoices::quotedTextIsCut_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("quoted");
+
+    const QString forty = QStringLiteral("0123456789").repeated(4);
+    QTest::newRow("short") << QStringLiteral("abc") << QStringLiteral("\"abc\"");
+    QTest::newRow("40 characters") << forty << QLatin1Char('"') + forty + QLatin1Char('"');
+    QTest::newRow("41 characters") << forty + QLatin1Char('x') << QLatin1Char('"') + forty + QStringLiteral("\u2026\"");
+    QTest::newRow("a pair not split") << forty.left(39) + QStringLiteral("\U0001F600") + QLatin1Char('x')
+                                      << QLatin1Char('"') + forty.left(39) + QStringLiteral("\u2026\"");
+}
+
+void TestStoredChoices::quotedTextIsCut()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, quoted);
+    QCOMPARE(quotedForMessage(text), quoted);
 }
 
 QTEST_GUILESS_MAIN(TestStoredChoices)

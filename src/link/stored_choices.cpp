@@ -9,6 +9,10 @@
 
 namespace queltor {
 
+namespace {
+constexpr qsizetype kQuotedChars = 40;
+} // namespace
+
 StoredChoices readStoredChoices(const SettingsStore &store)
 {
     StoredChoices choices;
@@ -26,9 +30,9 @@ StoredChoices readStoredChoices(const SettingsStore &store)
     if (const std::optional<int> index = chNum ? bank::indexFromSetting(*chNum) : std::nullopt) {
         choices.bankIndex = *index;
     } else {
-        choices.warnings << QStringLiteral("The stored setting ChNum (\"%1\") is not a channel count of 10 to 100; "
+        choices.warnings << QStringLiteral("The stored setting ChNum (%1) is not a channel count of 10 to 100; "
                                            "20 channels are used instead.")
-                                .arg(chNumText);
+                                .arg(quotedForMessage(chNumText));
     }
 
     const QString comPortText = store.read(SettingsStore::kComPort);
@@ -37,12 +41,21 @@ StoredChoices readStoredChoices(const SettingsStore &store)
     if (port && *port >= SerialPort::kLowestPort && *port <= SerialPort::kHighestPort) {
         choices.port = *port;
     } else {
-        choices.warnings << QStringLiteral("The stored setting ComPort (\"%1\") is not a port number of 1 to %2; "
+        choices.warnings << QStringLiteral("The stored setting ComPort (%1) is not a port number of 1 to %2; "
                                            "COM1 is used instead.")
-                                .arg(comPortText)
+                                .arg(quotedForMessage(comPortText))
                                 .arg(SerialPort::kHighestPort);
     }
     return choices;
+}
+
+QString quotedForMessage(const QString &text)
+{
+    if (text.size() <= kQuotedChars)
+        return QLatin1Char('"') + text + QLatin1Char('"');
+    // Never half a surrogate pair.
+    const qsizetype cut = text.at(kQuotedChars - 1).isHighSurrogate() ? kQuotedChars - 1 : kQuotedChars;
+    return QLatin1Char('"') + text.left(cut) + QStringLiteral("…\"");
 }
 
 } // namespace queltor

@@ -21,4 +21,7 @@ struct StoredChoices
 
 StoredChoices readStoredChoices(const SettingsStore &store);
 
+// A stored text as a message quotes it: in double quotes, cut to 40 characters with "…".
+QString quotedForMessage(const QString &text);
+
 } // namespace queltor

@@ -30,6 +30,7 @@ frmAbout::frmAbout(QWidget *parent)
 
     auto *title = new QLabel(QStringLiteral("QUELTOR Demo"), this);
     title->setObjectName(QStringLiteral("lblTitle"));
+    title->setTextFormat(Qt::PlainText);
     title->move(twips::point(720, 150));
     QPalette black = title->palette();
     black.setColor(QPalette::WindowText, Qt::black);
@@ -38,6 +39,7 @@ frmAbout::frmAbout(QWidget *parent)
 
     auto *version = new QLabel(QStringLiteral("Version 1.0.0"), this);
     version->setObjectName(QStringLiteral("lblVersion"));
+    version->setTextFormat(Qt::PlainText);
     version->move(twips::point(720, 390));
     version->adjustSize();
 

@@ -473,6 +473,8 @@ void frmMain::reportFailures()
 void frmMain::showMessage(const QString &title, const QString &text)
 {
     QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, this);
+    // Messages quote the settings file and device paths: never markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

@@ -17,6 +17,7 @@ public:
         QString title;
         QString text;
         QMessageBox::Icon icon;
+        Qt::TextFormat format; // how the box renders text
     };
 
     MessageCatcher();
