@@ -6,6 +6,8 @@
 
 #include <QSerialPort>
 
+#include <unistd.h>
+
 using namespace queltor;
 
 namespace {
@@ -24,6 +26,8 @@ private slots:
 
     void badStoredTextFallsBackToDefault_data();
     void badStoredTextFallsBackToDefault();
+    void settingsFileRoundTrip_data();
+    void settingsFileRoundTrip();
 
     void missingDeviceStillShowsWindow();
     void portHeldByAnotherOpenIsReported();
@@ -152,6 +156,87 @@ void TestStartup::badStoredTextFallsBackToDefault()
         QVERIFY(!panel.window->port().portOpen());
         QCOMPARE(panel.window->port().portLabel(), QStringLiteral("COM1"));
     }
+}
+
+void TestStartup::settingsFileRoundTrip_data()
+{
+    QTest::addColumn<QByteArray>("eol");
+    QTest::addColumn<QByteArray>("com1Name");    // a link to the pty, in a folder of the config home
+    QTest::addColumn<QByteArray>("com1Written"); // the value after COM1=, {} that folder
+    QTest::addColumn<QByteArray>("com2Name");
+    QTest::addColumn<QByteArray>("com2Written");
+
+    QTest::newRow("comma, semicolon") << QByteArray("\n") << QByteArray("usb-Rig_Co.,_Ltd_A1-if00")
+                                      << QByteArray("{}/usb-Rig_Co.,_Ltd_A1-if00") << QByteArray("a;b")
+                                      << QByteArray("{}/a;b");
+    QTest::newRow("hash, blanks, CRLF") << QByteArray("\r\n") << QByteArray("#1 port") << QByteArray(" \t{}/#1 port ")
+                                        << QByteArray("x # y") << QByteArray("{}/x # y");
+    QTest::newRow("quoted as QSettings writes") << QByteArray("\n") << QByteArray("q\"1") << QByteArray(R"("{}/q\"1")")
+                                                << QByteArray("b\\s, c") << QByteArray(R"("{}/b\\s, c")");
+    QTest::newRow("not UTF-8, CRLF") << QByteArray("\r\n")
+                                     << QByteArray("\xff\xfe"
+                                                   "1")
+                                     << QByteArray("{}/\xff\xfe"
+                                                   "1")
+                                     << QByteArray("caf\xe9") << QByteArray("{}/caf\xe9");
+}
+
+void TestStartup::settingsFileRoundTrip()
+{
+    QFETCH(QByteArray, eol);
+    QFETCH(QByteArray, com1Name);
+    QFETCH(QByteArray, com1Written);
+    QFETCH(QByteArray, com2Name);
+    QFETCH(QByteArray, com2Written);
+    Panel panel;
+    const QByteArray folder = QFile::encodeName(panel.config.path()) + "/dev";
+    QVERIFY(QDir().mkpath(QFile::decodeName(folder)));
+    const std::pair<const QByteArray &, const Pty &> links[] = {{com1Name, panel.com1}, {com2Name, panel.com2}};
+    for (const auto &[name, pty] : links)
+        QCOMPARE(::symlink(QFile::encodeName(pty.slavePath()).constData(), (folder + '/' + name).constData()), 0);
+
+    // Everything a hand-kept file may hold; the panel owns two values in it.
+    const QList<QByteArray> lines{"; QUELTOR, kept by hand",
+                                  "# the ports first",
+                                  "[Ports]",
+                                  "COM1=" + com1Written.replace("{}", folder),
+                                  "COM2=" + com2Written.replace("{}", folder),
+                                  "COM3=/dev/ttyUSB9, spare ; \"not\" in use",
+                                  "",
+                                  "[Settings]",
+                                  "; 1 stands for 20 channels",
+                                  "ChNum=1",
+                                  "Theme=dark, \"quoted\"",
+                                  "ComPort = 1 ",
+                                  "",
+                                  "[Other program]",
+                                  "key with blanks = a;b # c",
+                                  "bytes=\xff\xfe\t\x01",
+                                  "last line without its end"};
+    const auto fileOf = [&eol](QList<QByteArray> text) { return text.join(eol); };
+    QFile file(panel.config.fileName());
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(fileOf(lines)) > 0);
+    file.close();
+
+    panel.start();
+    QCOMPARE(panel.messages.count(), 0);
+    QCOMPARE(panel.window->channelCount(), 20);
+    panel.click(7);
+    QCOMPARE(panel.com1.readAll(), QByteArray("V07\r\n"));
+    panel.choose(QStringLiteral("mnuChNum(4)"));
+    panel.choose(QStringLiteral("mnuCom2"));
+    panel.click(33);
+    QCOMPARE(panel.com2.readAll(), QByteArray("V33\r\n"));
+    QCOMPARE(panel.com1.readAll(), QByteArray());
+    QCOMPARE(panel.messages.count(), 0);
+    panel.window.reset(); // the run ends
+
+    // Every line as it was but the two values the panel owns.
+    QList<QByteArray> expected = lines;
+    expected[9] = "ChNum=4";
+    expected[11] = "ComPort = 2 ";
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), fileOf(expected));
 }
 
 void TestStartup::missingDeviceStillShowsWindow()
