@@ -22,6 +22,8 @@ class TestStartup : public QObject
 private slots:
     void firstRunUsesDefaultsAndSavesChNum();
     void savedChoicesAreRestored();
+    void storedCountIsLeftAsWritten_data();
+    void storedCountIsLeftAsWritten();
     void choicesPersistAcrossRuns();
 
     void badStoredTextFallsBackToDefault_data();
@@ -68,6 +70,36 @@ void TestStartup::savedChoicesAreRestored()
     panel.click(42);
     QCOMPARE(panel.com2.readAll(), QByteArray("V42\r\n"));
     QCOMPARE(panel.com1.readAll(), QByteArray());
+}
+
+void TestStartup::storedCountIsLeftAsWritten_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<int>("channels");
+
+    QTest::newRow("exponent") << QByteArray("9E0") << 100;
+    QTest::newRow("hex") << QByteArray("&H3") << 40;
+    QTest::newRow("a fraction") << QByteArray("0.5") << 10;
+}
+
+void TestStartup::storedCountIsLeftAsWritten()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(int, channels);
+    Panel panel;
+    QFile file(panel.config.fileName());
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("\n[Settings]\nChNum=" + stored + "\n");
+    file.close();
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+
+    panel.start();
+    QCOMPARE(panel.messages.count(), 0);
+    QCOMPARE(panel.window->channelCount(), channels);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll() == before);
 }
 
 void TestStartup::choicesPersistAcrossRuns()

@@ -169,6 +169,8 @@ QString SettingsStore::read(const QString &key, const QString &defaultText) cons
     return text ? QString::fromUtf8(*text) : defaultText;
 }
 
+bool SettingsStore::contains(const QString &key) const { return lookup(m_files, kSettings, key.toUtf8()).has_value(); }
+
 void SettingsStore::write(const QString &key, const QString &text)
 {
     const QString &file = fileName();

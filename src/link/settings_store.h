@@ -24,6 +24,7 @@ public:
 
     // The text stored under key in group Settings, or defaultText when there is none.
     QString read(const QString &key, const QString &defaultText = QStringLiteral("1")) const;
+    bool contains(const QString &key) const;
 
     // Stores text under key in group Settings, on disk before it returns; a
     // text equal to the stored one is not written at all. Throws LinkError,

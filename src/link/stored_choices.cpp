@@ -29,6 +29,7 @@ StoredChoices readStoredChoices(const SettingsStore &store)
     const std::optional<double> chNum = strictNumber(chNumText);
     if (const std::optional<int> index = chNum ? bank::indexFromSetting(*chNum) : std::nullopt) {
         choices.bankIndex = *index;
+        choices.bankStored = store.contains(SettingsStore::kChNum);
     } else {
         choices.warnings << QStringLiteral("The stored setting ChNum (%1) is not a channel count of 10 to 100; "
                                            "20 channels are used instead.")

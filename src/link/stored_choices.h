@@ -17,6 +17,7 @@ struct StoredChoices
     int port = 1;
     QStringList warnings;
     bool fileUsable = true;
+    bool bankStored = false; // bankIndex is a stored ChNum, not the default
 };
 
 StoredChoices readStoredChoices(const SettingsStore &store);

@@ -238,14 +238,15 @@ void frmMain::Form_Load()
         m_failures << stored.warnings;
         comScan.setCommPort(stored.port);
         checkEntry(m_portEntries, comScan.commPort());
-        // A file that cannot be used is not written, nor is a port opened that
-        // it may map elsewhere: its one warning says so.
-        if (stored.fileUsable) {
+        // The count is saved only when start-up chose it: a stored one stays
+        // as written ("9E0" too). A file that cannot be used is not written,
+        // nor is a port opened that it may map elsewhere; its warning says so.
+        if (stored.fileUsable && !stored.bankStored)
             mnuChNum_Click(stored.bankIndex);
-            noteFailure([this] { comScan.setPortOpen(true); });
-        } else {
+        else
             applyBank(stored.bankIndex);
-        }
+        if (stored.fileUsable)
+            noteFailure([this] { comScan.setPortOpen(true); });
     });
 }
 
