@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -82,6 +83,9 @@ private slots:
     void closeAndReopen();
     void deviceMapping_data();
     void deviceMapping();
+    void pathsAreUsedAsWritten_data();
+    void pathsAreUsedAsWritten();
+    void deviceNamedInBytesIsReached();
 };
 
 void TestSerialPort::bytesArriveExactly_data()
@@ -340,7 +344,8 @@ void TestSerialPort::commPortRange()
     if (accepted) {
         QVERIFY2(message.isNull(), qPrintable(message));
         QCOMPARE(link.port.commPort(), number);
-        QCOMPARE(link.port.portLabel(), QStringLiteral("COM%1 (%2)").arg(number).arg(link.store.portDevice(number)));
+        QCOMPARE(link.port.portLabel(),
+                 QStringLiteral("COM%1 (%2)").arg(number).arg(QString::fromUtf8(*link.store.portDevice(number))));
     } else {
         QCOMPARE(message, QStringLiteral("Port number %1 is not available; the ports are 1 to 255.").arg(number));
         QCOMPARE(link.port.commPort(), 2);
@@ -419,9 +424,83 @@ void TestSerialPort::deviceMapping()
     }
     link.port.setCommPort(number);
 
-    QCOMPARE(link.store.portDevice(number), expected);
+    QCOMPARE(link.store.portDevice(number), std::optional(expected.toUtf8()));
     QCOMPARE(link.port.deviceName(), expected);
     QCOMPARE(link.port.portLabel(), QStringLiteral("COM%1 (%2)").arg(number).arg(expected));
+}
+
+void TestSerialPort::pathsAreUsedAsWritten_data()
+{
+    QTest::addColumn<QByteArray>("name");    // of the link to the pty, in a fresh folder
+    QTest::addColumn<QByteArray>("written"); // the value after COM1=, {} the folder
+    QTest::addColumn<QString>("shown");      // in messages, {} the folder
+
+    QTest::newRow("comma") << QByteArray("usb-Rig_Co.,_Ltd_A1-if00") << QByteArray("{}/usb-Rig_Co.,_Ltd_A1-if00")
+                           << QStringLiteral("{}/usb-Rig_Co.,_Ltd_A1-if00");
+    QTest::newRow("semicolon, hash, inner blanks")
+        << QByteArray("a;b #c  d") << QByteArray(" {}/a;b #c  d\t") << QStringLiteral("{}/a;b #c  d");
+    QTest::newRow("quoted, escapes read")
+        << QByteArray("q\"x\\y z ") << QByteArray("\"{}/q\\\"x\\\\y z \"") << QStringLiteral("{}/q\"x\\y z ");
+    QTest::newRow("not UTF-8") << QByteArray("caf\xe9-\xff") << QByteArray("{}/caf\xe9-\xff")
+                               << QStringLiteral("{}/caf\\xE9-\\xFF");
+}
+
+void TestSerialPort::pathsAreUsedAsWritten()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, written);
+    QFETCH(QString, shown);
+    TempConfig config;
+    Pty pty;
+    QVERIFY(pty.isValid());
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path());
+    const QByteArray path = folder + '/' + name;
+    QCOMPARE(::symlink(QFile::encodeName(pty.slavePath()).constData(), path.constData()), 0);
+    QFile file(config.fileName());
+    QVERIFY(QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly));
+    file.write("; odd paths\n[Ports]\nCOM1=" + written.replace("{}", folder) + "\n");
+    file.close();
+    shown.replace(QStringLiteral("{}"), dir.path());
+
+    const SettingsStore store;
+    SerialPort port(store);
+    QCOMPARE(store.portDevice(1), std::optional(path));
+    port.setPortOpen(true);
+    port.output(kCommand);
+    QCOMPARE(pty.readAll(), kCommand);
+    QCOMPARE(port.portLabel(), QStringLiteral("COM1 (%1)").arg(shown));
+
+    // Gone: the message shows the path as written too.
+    port.setPortOpen(false);
+    QCOMPARE(::unlink(path.constData()), 0);
+    QCOMPARE(linkErrorOf([&] { port.setPortOpen(true); }),
+             QStringLiteral("COM1 (%1) could not be opened: the device does not exist.").arg(shown));
+}
+
+void TestSerialPort::deviceNamedInBytesIsReached()
+{
+    // A device node whose own name is not UTF-8: no link leads to a plainer name.
+    // A pty answers only under its own /dev/pts, so the node is /dev/null's: that
+    // it is reached shows in the reason it is refused.
+    TempConfig config;
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.path()) + "/tty\xff\xfe";
+    struct stat null
+    { };
+    QCOMPARE(::stat("/dev/null", &null), 0);
+    if (::mknod(path.constData(), S_IFCHR | 0600, null.st_rdev) != 0)
+        QSKIP("device nodes cannot be made here (not root, or a nodev mount)");
+    QFile file(config.fileName());
+    QVERIFY(QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly));
+    file.write("[Ports]\nCOM1=" + path + "\n");
+    file.close();
+
+    const SettingsStore store;
+    SerialPort port(store);
+    QCOMPARE(linkErrorOf([&] { port.setPortOpen(true); }),
+             QStringLiteral("COM1 (%1/tty\\xFF\\xFE) could not be opened: it is not a serial port.").arg(dir.path()));
+    QCOMPARE(::unlink(path.constData()), 0);
 }
 
 QTEST_GUILESS_MAIN(TestSerialPort)

@@ -1,14 +1,23 @@
+// The settings file on disk: read afresh, saved whole or not at all and only
+// when a value changed, in the user's file only; a save that cannot be made
+// says what stopped it.
 #include "link/link_error.h"
 #include "link/settings_store.h"
+#include "link/settings_text.h"
 
 #include "temp_config.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QtTest>
 
+#include <optional>
+#include <sys/stat.h>
+
 using namespace queltor;
+namespace text = queltor::settings_text;
 
 namespace {
 
@@ -26,6 +35,25 @@ bool putFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+struct stat statusOf(const QString &path)
+{
+    struct stat status
+    { };
+    ::lstat(QFile::encodeName(path).constData(), &status);
+    return status;
+}
+
+template <typename F>
+QString linkErrorOf(F f)
+{
+    try {
+        f();
+    } catch (const LinkError &e) {
+        return e.message();
+    }
+    return QString();
+}
+
 } // namespace
 
 class TestSettingsStore : public QObject
@@ -35,16 +63,14 @@ class TestSettingsStore : public QObject
 private slots:
     void absentKeysReadDefault_data();
     void absentKeysReadDefault();
-    void storedTextReadsBack_data();
-    void storedTextReadsBack();
     void writeReachesTheFile_data();
     void writeReachesTheFile();
-    void writeFailureNamesTheFile_data();
-    void writeFailureNamesTheFile();
+    void saveOnlyWhatChangedKeepingTheMode();
+    void writeFailureNamesWhatAndWhy_data();
+    void writeFailureNamesWhatAndWhy();
     void damagedFileReadsDefaults_data();
     void damagedFileReadsDefaults();
-    void writeRepairsGarbledFile_data();
-    void writeRepairsGarbledFile();
+    void sharedFilesFillInMissingKeys();
 };
 
 void TestSettingsStore::absentKeysReadDefault_data()
@@ -69,28 +95,6 @@ void TestSettingsStore::absentKeysReadDefault()
     const SettingsStore store;
     QCOMPARE(store.read(key), QStringLiteral("1"));
     QCOMPARE(store.read(key, QStringLiteral("7")), QStringLiteral("7"));
-}
-
-void TestSettingsStore::storedTextReadsBack_data()
-{
-    QTest::addColumn<QByteArray>("fileContents");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("plain") << QByteArray("[Settings]\nChNum=4\n") << QStringLiteral("4");
-    QTest::newRow("not a number stays text") << QByteArray("[Settings]\nChNum=four\n") << QStringLiteral("four");
-    QTest::newRow("empty is not absent") << QByteArray("[Settings]\nChNum=\n") << QString();
-    QTest::newRow("comma kept whole") << QByteArray("[Settings]\nChNum=1, 2\n") << QStringLiteral("1, 2");
-}
-
-void TestSettingsStore::storedTextReadsBack()
-{
-    QFETCH(QByteArray, fileContents);
-    QFETCH(QString, expected);
-    TempConfig config;
-    QVERIFY(putFile(config.fileName(), fileContents));
-
-    const SettingsStore store;
-    QCOMPARE(store.read(SettingsStore::kChNum), expected);
 }
 
 void TestSettingsStore::writeReachesTheFile_data()
@@ -121,75 +125,109 @@ void TestSettingsStore::writeReachesTheFile()
     }
 
     // On disk at once, as text another program can read.
-    const QByteArray raw = fileBytes(config.fileName());
-    QVERIFY2(raw.contains("[Settings]"), raw.constData());
-    QVERIFY2(raw.contains(key.toLatin1() + '=' + text.toLatin1() + '\n'), raw.constData());
+    QCOMPARE(fileBytes(config.fileName()), "[Settings]\n" + key.toLatin1() + '=' + text.toLatin1() + '\n');
     QCOMPARE(config.value(QStringLiteral("Settings"), key), text);
+    QVERIFY(!QFile::exists(config.fileName() + QStringLiteral(".lock")));
 
     // The next run sees it.
     const SettingsStore nextRun;
     QCOMPARE(nextRun.read(key), text);
 }
 
-void TestSettingsStore::writeFailureNamesTheFile_data()
+void TestSettingsStore::saveOnlyWhatChangedKeepingTheMode()
 {
-    QTest::addColumn<QString>("blocker"); // what sits where the store must write
+    TempConfig config;
+    const QString file = config.fileName();
+    QVERIFY(putFile(file, "[Settings]\nChNum=4\n; mine\n"));
+    QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+    const struct stat before = statusOf(file);
+    SettingsStore store;
 
-    // Both stop root as well; a read-only mode bit would not.
-    QTest::newRow("directory in place of the file") << QStringLiteral("file-is-dir");
-    QTest::newRow("file in place of the directory") << QStringLiteral("dir-is-file");
+    // The same text again: the file is not touched at all.
+    store.write(SettingsStore::kChNum, QStringLiteral("4"));
+    QCOMPARE(statusOf(file).st_ino, before.st_ino);
+    QCOMPARE(statusOf(file).st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+
+    // A new text: a new file in its place, whole, with the old one's mode.
+    store.write(SettingsStore::kChNum, QStringLiteral("5"));
+    const struct stat after = statusOf(file);
+    QVERIFY(after.st_ino != before.st_ino);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QCOMPARE(fileBytes(file), QByteArray("[Settings]\nChNum=5\n; mine\n"));
+    QCOMPARE(QDir(config.path() + QStringLiteral("/QUELTOR")).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("QUELTOR.conf")});
 }
 
-void TestSettingsStore::writeFailureNamesTheFile()
+void TestSettingsStore::writeFailureNamesWhatAndWhy_data()
+{
+    QTest::addColumn<QString>("blocker"); // what sits where the store must write
+    QTest::addColumn<QString>("why");     // %1 the config home
+
+    // Each stops root as well; read-only files and folders are the reliability suite's,
+    // where the save runs as another user.
+    QTest::newRow("directory in place of the file")
+        << QStringLiteral("file-is-dir") << QStringLiteral("the file is a folder, not a file, so it is left as it is");
+    QTest::newRow("file in place of the directory")
+        << QStringLiteral("dir-is-file") << QStringLiteral("%1/QUELTOR is a file, where a folder should be");
+    QTest::newRow("file over 64 KB") << QStringLiteral("huge")
+                                     << QStringLiteral("the file is larger than 64 KB, so it is left as it is");
+}
+
+void TestSettingsStore::writeFailureNamesWhatAndWhy()
 {
     QFETCH(QString, blocker);
+    QFETCH(QString, why);
     TempConfig config;
+    const QString folder = config.path() + QStringLiteral("/QUELTOR");
+    const QByteArray huge = "[Settings]\nChNum=2\n;" + QByteArray(text::kMaxFileBytes, 'x');
     if (blocker == QLatin1String("file-is-dir"))
         QVERIFY(QDir().mkpath(config.fileName()));
+    else if (blocker == QLatin1String("dir-is-file"))
+        QVERIFY(putFile(folder, "x"));
     else
-        QVERIFY(putFile(config.path() + QStringLiteral("/QUELTOR"), "x"));
+        QVERIFY(putFile(config.fileName(), huge));
 
     SettingsStore store;
     QCOMPARE(store.read(SettingsStore::kChNum), QStringLiteral("1"));
-    try {
-        store.write(SettingsStore::kChNum, QStringLiteral("4"));
-        QFAIL("write went through with nowhere to write");
-    } catch (const LinkError &e) {
-        QCOMPARE(e.message(),
-                 QStringLiteral("The setting ChNum could not be saved to %1: "
-                                "the file cannot be written.")
-                     .arg(config.fileName()));
-        QCOMPARE(QString::fromUtf8(e.what()), e.message());
-    }
+    QCOMPARE(linkErrorOf([&] { store.write(SettingsStore::kChNum, QStringLiteral("4")); }),
+             QStringLiteral("The setting ChNum could not be saved to %1: %2.")
+                 .arg(config.fileName(), why.contains(QLatin1String("%1")) ? why.arg(config.path()) : why));
+    if (blocker == QLatin1String("huge"))
+        QCOMPARE(fileBytes(config.fileName()), huge);
 
-    // Once the way is clear the next write goes through: the failure does not stick.
+    // Once the way is clear the next save goes through, and the failed one is not in it.
     if (blocker == QLatin1String("file-is-dir"))
         QVERIFY(QDir().rmdir(config.fileName()));
     else
-        QVERIFY(QFile::remove(config.path() + QStringLiteral("/QUELTOR")));
-    store.write(SettingsStore::kChNum, QStringLiteral("6"));
-    QCOMPARE(config.value(QStringLiteral("Settings"), SettingsStore::kChNum), QStringLiteral("6"));
+        QVERIFY(QFile::remove(blocker == QLatin1String("huge") ? config.fileName() : folder));
+    store.write(SettingsStore::kComPort, QStringLiteral("2"));
+    QCOMPARE(fileBytes(config.fileName()), QByteArray("[Settings]\nComPort=2\n"));
 }
 
 void TestSettingsStore::damagedFileReadsDefaults_data()
 {
     QTest::addColumn<QByteArray>("fileContents");
     QTest::addColumn<bool>("asDirectory");
+    QTest::addColumn<bool>("usable");
 
     QByteArray noise(4096, '\0');
     QRandomGenerator random(20240611);
     for (char &c : noise)
         c = static_cast<char>(random.bounded(256));
-    QTest::newRow("random bytes") << noise << false;
-    QTest::newRow("unclosed quote") << QByteArray("[Settings]\n\"ChNum=4\nComPort=2\n") << false;
-    QTest::newRow("NULs only") << QByteArray(512, '\0') << false;
-    QTest::newRow("unreadable: a directory") << QByteArray() << true;
+    noise.replace("ChNum", "chnum");
+    QTest::newRow("random bytes") << noise << false << true;
+    QTest::newRow("NULs only") << QByteArray(512, '\0') << false << true;
+    QTest::newRow("over 64 KB") << "[Settings]\nChNum=3\nComPort=2\n[Ports]\nCOM1=/dev/x\n;"
+            + QByteArray(text::kMaxFileBytes, 'x')
+                                << false << false;
+    QTest::newRow("unreadable: a directory") << QByteArray() << true << false;
 }
 
 void TestSettingsStore::damagedFileReadsDefaults()
 {
     QFETCH(QByteArray, fileContents);
     QFETCH(bool, asDirectory);
+    QFETCH(bool, usable);
     TempConfig config;
     if (asDirectory)
         QVERIFY(QDir().mkpath(config.fileName()));
@@ -197,37 +235,37 @@ void TestSettingsStore::damagedFileReadsDefaults()
         QVERIFY(putFile(config.fileName(), fileContents));
 
     const SettingsStore store;
+    QCOMPARE(store.flaw().isEmpty(), usable);
     QCOMPARE(store.read(SettingsStore::kChNum), QStringLiteral("1"));
     QCOMPARE(store.read(SettingsStore::kComPort), QStringLiteral("1"));
-    QCOMPARE(store.portDevice(1), SettingsStore::defaultPortDevice(1));
+    // Which device a file that cannot be used maps COM1 to is not known; none is guessed.
+    QCOMPARE(store.portDevice(1),
+             usable ? std::optional(SettingsStore::defaultPortDevice(1)) : std::optional<QByteArray>());
 }
 
-void TestSettingsStore::writeRepairsGarbledFile_data()
+void TestSettingsStore::sharedFilesFillInMissingKeys()
 {
-    QTest::addColumn<bool>("garbledWhileRunning");
-
-    QTest::newRow("garbled before start") << false;
-    QTest::newRow("garbled by another program while running") << true;
-}
-
-void TestSettingsStore::writeRepairsGarbledFile()
-{
-    // The parse error of the old contents must not be taken for a failed write.
-    QFETCH(bool, garbledWhileRunning);
     TempConfig config;
-    const QByteArray garbage("[Settings\n\x01\x02garbage=\n[");
-    if (!garbledWhileRunning)
-        QVERIFY(putFile(config.fileName(), garbage));
+    QTemporaryDir shared;
+    const QByteArray system("[Ports]\nCOM1=/dev/shared1\nCOM2=/dev/shared2\n[Settings]\nChNum=5\n");
+    QVERIFY(putFile(shared.filePath(QStringLiteral("QUELTOR/QUELTOR.conf")), system));
+    QVERIFY(putFile(config.fileName(), "[Ports]\nCOM2=/dev/mine\n"));
+    const QByteArray oldDirs = qgetenv("XDG_CONFIG_DIRS");
+    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(shared.path()));
+    const auto restore = qScopeGuard([&oldDirs] {
+        if (oldDirs.isNull())
+            qunsetenv("XDG_CONFIG_DIRS");
+        else
+            qputenv("XDG_CONFIG_DIRS", oldDirs);
+    });
 
     SettingsStore store;
-    if (garbledWhileRunning) {
-        store.write(SettingsStore::kChNum, QStringLiteral("5"));
-        QVERIFY(putFile(config.fileName(), garbage));
-    }
-    store.write(SettingsStore::kComPort, QStringLiteral("2"));
-    QCOMPARE(store.read(SettingsStore::kComPort), QStringLiteral("2"));
-    QCOMPARE(config.value(QStringLiteral("Settings"), SettingsStore::kComPort), QStringLiteral("2"));
-    QVERIFY(fileBytes(config.fileName()).contains("ComPort=2\n"));
+    QCOMPARE(store.portDevice(1), std::optional<QByteArray>("/dev/shared1"));
+    QCOMPARE(store.portDevice(2), std::optional<QByteArray>("/dev/mine"));
+    QCOMPARE(store.read(SettingsStore::kChNum), QStringLiteral("5"));
+    store.write(SettingsStore::kChNum, QStringLiteral("6"));
+    QCOMPARE(fileBytes(config.fileName()), QByteArray("[Ports]\nCOM2=/dev/mine\n\n[Settings]\nChNum=6\n"));
+    QCOMPARE(fileBytes(shared.filePath(QStringLiteral("QUELTOR/QUELTOR.conf"))), system);
 }
 
 QTEST_GUILESS_MAIN(TestSettingsStore)

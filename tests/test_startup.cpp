@@ -6,6 +6,8 @@
 
 #include <QSerialPort>
 
+#include <unistd.h>
+
 using namespace queltor;
 
 namespace {
@@ -20,10 +22,14 @@ class TestStartup : public QObject
 private slots:
     void firstRunUsesDefaultsAndSavesChNum();
     void savedChoicesAreRestored();
+    void storedCountIsLeftAsWritten_data();
+    void storedCountIsLeftAsWritten();
     void choicesPersistAcrossRuns();
 
     void badStoredTextFallsBackToDefault_data();
     void badStoredTextFallsBackToDefault();
+    void settingsFileRoundTrip_data();
+    void settingsFileRoundTrip();
 
     void missingDeviceStillShowsWindow();
     void portHeldByAnotherOpenIsReported();
@@ -66,6 +72,36 @@ void TestStartup::savedChoicesAreRestored()
     QCOMPARE(panel.com1.readAll(), QByteArray());
 }
 
+void TestStartup::storedCountIsLeftAsWritten_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<int>("channels");
+
+    QTest::newRow("exponent") << QByteArray("9E0") << 100;
+    QTest::newRow("hex") << QByteArray("&H3") << 40;
+    QTest::newRow("a fraction") << QByteArray("0.5") << 10;
+}
+
+void TestStartup::storedCountIsLeftAsWritten()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(int, channels);
+    Panel panel;
+    QFile file(panel.config.fileName());
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("\n[Settings]\nChNum=" + stored + "\n");
+    file.close();
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+
+    panel.start();
+    QCOMPARE(panel.messages.count(), 0);
+    QCOMPARE(panel.window->channelCount(), channels);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll() == before);
+}
+
 void TestStartup::choicesPersistAcrossRuns()
 {
     Panel panel;
@@ -88,34 +124,151 @@ void TestStartup::badStoredTextFallsBackToDefault_data()
     // Which texts are unusable is the stored choices' own test; here, what the window does with one.
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("text");
-    QTest::newRow("ChNum") << kChNum << "abc";
-    QTest::newRow("ComPort") << kComPort << "COM2";
+    QTest::addColumn<QString>("message"); // {file} the settings file
+    QTest::addColumn<bool>("fileUsable");
+
+    QTest::newRow("ChNum") << kChNum << "abc"
+                           << "The stored setting ChNum (\"abc\") is not a channel count of 10 to 100; "
+                              "20 channels are used instead."
+                           << true;
+    QTest::newRow("ComPort") << kComPort << "COM2"
+                             << "The stored setting ComPort (\"COM2\") is not a port number of 1 to 255; "
+                                "COM1 is used instead."
+                             << true;
+    // Shown as the characters it is made of, cut short: no headline, no image.
+    QTest::newRow("rich text") << kChNum << R"(<h1 style="color:red">CALL SUPPORT</h1><img src="/any/local.png">)"
+                               << QStringLiteral("The stored setting ChNum (\"<h1 style=\"color:red\">CALL SUPPORT"
+                                                 "</h1><\u2026\") is not a channel count of 10 to 100; 20 channels "
+                                                 "are used instead.")
+                               << true;
+    const QString unused = QStringLiteral("The settings file {file} is not used: it %1. 20 channels are shown; no "
+                                          "port is opened and no choice is saved until the file is mended or removed.");
+    QTest::newRow("1 MB value") << kComPort << QString(1 << 20, QLatin1Char('7'))
+                                << unused.arg(QStringLiteral("is larger than 64 KB")) << false;
+    QTest::newRow("2,000 characters") << kChNum << QString(2000, QLatin1Char('<'))
+                                      << unused.arg(
+                                             QStringLiteral("has a value of more than 1,000 characters on line 6"))
+                                      << false;
 }
 
 void TestStartup::badStoredTextFallsBackToDefault()
 {
     QFETCH(QString, key);
     QFETCH(QString, text);
+    QFETCH(QString, message);
+    QFETCH(bool, fileUsable);
     Panel panel;
     panel.config.setValue(kSettings, key, text);
+    QFile file(panel.config.fileName());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
     panel.start();
 
     QCOMPARE(panel.messages.count(), 1);
     const MessageCatcher::Box box = panel.messages.boxes().first();
     QCOMPARE(box.title, QStringLiteral("QUELTOR"));
     QCOMPARE(box.icon, QMessageBox::Information);
-    QVERIFY2(box.text.contains(key) && box.text.contains(QLatin1Char('"') + text + QLatin1Char('"')),
-             qPrintable(box.text));
+    QCOMPARE(box.format, Qt::PlainText);
+    QCOMPARE(box.text, QString(message).replace(QStringLiteral("{file}"), panel.config.fileName()));
 
     // The default stands in for the bad key, and start-up went on to the end.
     QVERIFY(panel.window->isVisible());
     QCOMPARE(panel.window->channelCount(), 20);
     QCOMPARE(panel.window->port().commPort(), 1);
-    QVERIFY(panel.window->port().portOpen());
     QVERIFY(panel.action(QStringLiteral("mnuCom1"))->isChecked());
-    QCOMPARE(panel.config.value(kSettings, kChNum), QStringLiteral("1"));
-    panel.click(3);
-    QCOMPARE(panel.com1.readAll(), QByteArray("V03\r\n"));
+    if (fileUsable) {
+        QCOMPARE(panel.config.value(kSettings, kChNum), QStringLiteral("1"));
+        panel.click(3);
+        QCOMPARE(panel.com1.readAll(), QByteArray("V03\r\n"));
+    } else {
+        // A file the panel cannot read is not written, nor trusted to say where COM1 is.
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == before);
+        QVERIFY(!panel.window->port().portOpen());
+        QCOMPARE(panel.window->port().portLabel(), QStringLiteral("COM1"));
+    }
+}
+
+void TestStartup::settingsFileRoundTrip_data()
+{
+    QTest::addColumn<QByteArray>("eol");
+    QTest::addColumn<QByteArray>("com1Name");    // a link to the pty, in a folder of the config home
+    QTest::addColumn<QByteArray>("com1Written"); // the value after COM1=, {} that folder
+    QTest::addColumn<QByteArray>("com2Name");
+    QTest::addColumn<QByteArray>("com2Written");
+
+    QTest::newRow("comma, semicolon") << QByteArray("\n") << QByteArray("usb-Rig_Co.,_Ltd_A1-if00")
+                                      << QByteArray("{}/usb-Rig_Co.,_Ltd_A1-if00") << QByteArray("a;b")
+                                      << QByteArray("{}/a;b");
+    QTest::newRow("hash, blanks, CRLF") << QByteArray("\r\n") << QByteArray("#1 port") << QByteArray(" \t{}/#1 port ")
+                                        << QByteArray("x # y") << QByteArray("{}/x # y");
+    QTest::newRow("quoted as QSettings writes") << QByteArray("\n") << QByteArray("q\"1") << QByteArray(R"("{}/q\"1")")
+                                                << QByteArray("b\\s, c") << QByteArray(R"("{}/b\\s, c")");
+    QTest::newRow("not UTF-8, CRLF") << QByteArray("\r\n")
+                                     << QByteArray("\xff\xfe"
+                                                   "1")
+                                     << QByteArray("{}/\xff\xfe"
+                                                   "1")
+                                     << QByteArray("caf\xe9") << QByteArray("{}/caf\xe9");
+}
+
+void TestStartup::settingsFileRoundTrip()
+{
+    QFETCH(QByteArray, eol);
+    QFETCH(QByteArray, com1Name);
+    QFETCH(QByteArray, com1Written);
+    QFETCH(QByteArray, com2Name);
+    QFETCH(QByteArray, com2Written);
+    Panel panel;
+    const QByteArray folder = QFile::encodeName(panel.config.path()) + "/dev";
+    QVERIFY(QDir().mkpath(QFile::decodeName(folder)));
+    const std::pair<const QByteArray &, const Pty &> links[] = {{com1Name, panel.com1}, {com2Name, panel.com2}};
+    for (const auto &[name, pty] : links)
+        QCOMPARE(::symlink(QFile::encodeName(pty.slavePath()).constData(), (folder + '/' + name).constData()), 0);
+
+    // Everything a hand-kept file may hold; the panel owns two values in it.
+    const QList<QByteArray> lines{"; QUELTOR, kept by hand",
+                                  "# the ports first",
+                                  "[Ports]",
+                                  "COM1=" + com1Written.replace("{}", folder),
+                                  "COM2=" + com2Written.replace("{}", folder),
+                                  "COM3=/dev/ttyUSB9, spare ; \"not\" in use",
+                                  "",
+                                  "[Settings]",
+                                  "; 1 stands for 20 channels",
+                                  "ChNum=1",
+                                  "Theme=dark, \"quoted\"",
+                                  "ComPort = 1 ",
+                                  "",
+                                  "[Other program]",
+                                  "key with blanks = a;b # c",
+                                  "bytes=\xff\xfe\t\x01",
+                                  "last line without its end"};
+    const auto fileOf = [&eol](QList<QByteArray> text) { return text.join(eol); };
+    QFile file(panel.config.fileName());
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(fileOf(lines)) > 0);
+    file.close();
+
+    panel.start();
+    QCOMPARE(panel.messages.count(), 0);
+    QCOMPARE(panel.window->channelCount(), 20);
+    panel.click(7);
+    QCOMPARE(panel.com1.readAll(), QByteArray("V07\r\n"));
+    panel.choose(QStringLiteral("mnuChNum(4)"));
+    panel.choose(QStringLiteral("mnuCom2"));
+    panel.click(33);
+    QCOMPARE(panel.com2.readAll(), QByteArray("V33\r\n"));
+    QCOMPARE(panel.com1.readAll(), QByteArray());
+    QCOMPARE(panel.messages.count(), 0);
+    panel.window.reset(); // the run ends
+
+    // Every line as it was but the two values the panel owns.
+    QList<QByteArray> expected = lines;
+    expected[9] = "ChNum=4";
+    expected[11] = "ComPort = 2 ";
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), fileOf(expected));
 }
 
 void TestStartup::missingDeviceStillShowsWindow()

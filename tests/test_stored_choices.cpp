@@ -16,6 +16,8 @@ class TestStoredChoices : public QObject
 private slots:
     void storedTextGivesChoice_data();
     void storedTextGivesChoice();
+    void quotedTextIsCut_data();
+    void quotedTextIsCut();
 };
 
 void TestStoredChoices::storedTextGivesChoice_data()
@@ -68,6 +70,7 @@ void TestStoredChoices::storedTextGivesChoice_data()
                                    << "" << 3 << 1 << comPort;
     QTest::newRow("both bad") << "x"
                               << "y" << 1 << 1 << (chNum + comPort);
+    QTest::newRow("long text") << QString(999, QLatin1Char('9')) << "2" << 1 << 2 << chNum;
 }
 
 void TestStoredChoices::storedTextGivesChoice()
@@ -92,10 +95,29 @@ void TestStoredChoices::storedTextGivesChoice()
     for (int i = 0; i < warnedKeys.size(); ++i) {
         const QString stored = warnedKeys[i] == QLatin1String("ChNum") ? chNum : comPort;
         // Each warning names its key and quotes what was stored, so the user can find it.
-        QVERIFY2(choices.warnings[i].contains(warnedKeys[i])
-                     && choices.warnings[i].contains(QLatin1Char('"') + stored + QLatin1Char('"')),
+        QVERIFY2(choices.warnings[i].contains(warnedKeys[i]) && choices.warnings[i].contains(quotedForMessage(stored)),
                  qPrintable(choices.warnings[i]));
     }
+}
+
+void TestStoredChoices::quotedTextIsCut_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("quoted");
+
+    const QString forty = QStringLiteral("0123456789").repeated(4);
+    QTest::newRow("short") << QStringLiteral("abc") << QStringLiteral("\"abc\"");
+    QTest::newRow("40 characters") << forty << QLatin1Char('"') + forty + QLatin1Char('"');
+    QTest::newRow("41 characters") << forty + QLatin1Char('x') << QLatin1Char('"') + forty + QStringLiteral("\u2026\"");
+    QTest::newRow("a pair not split") << forty.left(39) + QStringLiteral("\U0001F600") + QLatin1Char('x')
+                                      << QLatin1Char('"') + forty.left(39) + QStringLiteral("\u2026\"");
+}
+
+void TestStoredChoices::quotedTextIsCut()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, quoted);
+    QCOMPARE(quotedForMessage(text), quoted);
 }
 
 QTEST_GUILESS_MAIN(TestStoredChoices)

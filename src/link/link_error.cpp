@@ -1,5 +1,6 @@
 #include "link/link_error.h"
 
+#include <cstring>
 #include <utility>
 
 namespace queltor {
@@ -9,5 +10,14 @@ LinkError::LinkError(QString message)
     , m_what(m_message.toUtf8())
 {
 }
+
+QString asClause(QString text)
+{
+    if (text.size() > 1 && text.at(0).isUpper() && text.at(1).isLower())
+        text[0] = text.at(0).toLower();
+    return text;
+}
+
+QString errnoClause(int error) { return asClause(QString::fromLocal8Bit(std::strerror(error))); }
 
 } // namespace queltor

@@ -2,13 +2,19 @@
 
 #include "link/link_error.h"
 #include "link/settings_store.h"
+#include "link/settings_text.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -21,14 +27,6 @@ namespace {
 constexpr qint32 kBaudRate = 9600;
 // Five bytes take 5.2 ms at 9600 baud; ten times that is a device that has stopped.
 constexpr int kFinishCommandMs = 50;
-
-// The system's "Not a directory" reads as part of our sentence: "...: not a directory."
-QString asClause(QString text)
-{
-    if (text.size() > 1 && text.at(0).isUpper() && text.at(1).isLower())
-        text[0] = text.at(0).toLower();
-    return text;
-}
 
 #ifdef Q_OS_UNIX
 // tcsetattr() succeeds when any part of a change was taken, so look at what
@@ -86,8 +84,41 @@ void SerialPort::setPortOpen(bool open)
         return;
     }
 
-    const QString device = m_store.portDevice(m_commPort);
-    m_port.setPortName(device);
+    const std::optional<QByteArray> mapped = m_store.portDevice(m_commPort);
+    if (!mapped)
+        fail(QStringLiteral("could not be opened: the settings file that says which device it is cannot be used."));
+    const QByteArray &written = *mapped;
+    // open() would take the path only up to its first zero byte: another path.
+    if (written.contains('\0'))
+        fail(QStringLiteral("could not be opened: its path holds a zero byte, which no path can."));
+#ifdef Q_OS_UNIX
+    // QSerialPort names a device with a QString, which cannot carry every byte a
+    // path may hold; the device the path leads to, links followed as open()
+    // would follow them, is the same port. A bare name is a device in /dev.
+    const bool bare = !written.startsWith('/') && !written.startsWith("./") && !written.startsWith("../");
+    const QByteArray location = bare ? "/dev/" + written : written;
+    char resolved[PATH_MAX];
+    if (!::realpath(location.constData(), resolved)) {
+        const int error = errno;
+        fail(QStringLiteral("could not be opened: %1.")
+                 .arg(error == ENOENT || error == ENOTDIR ? QStringLiteral("the device does not exist")
+                                                          : errnoClause(error)));
+    }
+    QString portName = QFile::decodeName(resolved);
+    // A device whose own name is not UTF-8 is opened through a descriptor of it.
+    int pathFd = -1;
+    const auto closePath = qScopeGuard([&pathFd] {
+        if (pathFd >= 0)
+            ::close(pathFd);
+    });
+    if (QFile::encodeName(portName) != QByteArrayView(resolved)) {
+        pathFd = ::open(resolved, O_PATH | O_CLOEXEC);
+        portName = QStringLiteral("/proc/self/fd/%1").arg(pathFd);
+    }
+#else
+    const QString portName = QString::fromUtf8(written);
+#endif
+    m_port.setPortName(portName);
     m_port.setBaudRate(kBaudRate);
     m_port.setDataBits(QSerialPort::Data8);
     m_port.setParity(QSerialPort::NoParity);
@@ -100,13 +131,13 @@ void SerialPort::setPortOpen(bool open)
         const QString qtReason = m_port.errorString();
         m_port.clearError();
         QString reason;
-        const QFileInfo info(device);
+        const QFileInfo info(portName);
         if (error == QSerialPort::DeviceNotFoundError || !info.exists()) {
             reason = QCoreApplication::translate("queltor::SerialPort", "the device does not exist");
         } else if (error == QSerialPort::PermissionError) {
 #ifdef Q_OS_UNIX
             // A lock held by another program is reported as a permission error too.
-            const bool mayUse = ::access(QFile::encodeName(device).constData(), W_OK) == 0;
+            const bool mayUse = ::access(resolved, W_OK) == 0;
 #else
             const bool mayUse = false;
 #endif
@@ -116,7 +147,7 @@ void SerialPort::setPortOpen(bool open)
                                               "you have no permission to use it (add yourself to the "
                                               "dialout group: sudo usermod -aG dialout $USER, then "
                                               "log in again)");
-        } else if (info.isFile() || info.isDir()) {
+        } else if (info.isFile() || info.isDir() || error == QSerialPort::UnsupportedOperationError) {
             reason = QCoreApplication::translate("queltor::SerialPort", "it is not a serial port");
         } else {
             reason = asClause(qtReason);
@@ -136,7 +167,7 @@ void SerialPort::setPortOpen(bool open)
                                          "could not be set to 9600 baud, 8 data bits, no parity and 1 stop bit."));
     }
 #endif
-    m_device = device;
+    m_device = written;
 }
 
 void SerialPort::output(const QByteArray &bytes)
@@ -190,9 +221,19 @@ void SerialPort::output(const QByteArray &bytes)
     fail(QCoreApplication::translate("queltor::SerialPort", "could not be written to: %1.").arg(reason));
 }
 
-QString SerialPort::deviceName() const { return m_port.isOpen() ? m_device : m_store.portDevice(m_commPort); }
+QByteArray SerialPort::devicePath() const
+{
+    return m_port.isOpen() ? m_device : m_store.portDevice(m_commPort).value_or(QByteArray());
+}
 
-QString SerialPort::portLabel() const { return QStringLiteral("COM%1 (%2)").arg(m_commPort).arg(deviceName()); }
+QString SerialPort::deviceName() const { return settings_text::forDisplay(devicePath()); }
+
+QString SerialPort::portLabel() const
+{
+    const QString device = deviceName();
+    return device.isEmpty() ? QStringLiteral("COM%1").arg(m_commPort)
+                            : QStringLiteral("COM%1 (%2)").arg(m_commPort).arg(device);
+}
 
 void SerialPort::fail(const QString &what) const { throw LinkError(portLabel() + QLatin1Char(' ') + what); }
 

@@ -36,7 +36,10 @@ public:
     // a LinkError and nothing of it stays queued for later.
     void output(const QByteArray &bytes);
 
-    // The device the current port number maps to, and "COM1 (/dev/ttyS0)" for messages.
+    // The device the current port number maps to, byte for byte as the settings
+    // file has it (empty while that cannot be known); the same shown as text;
+    // and "COM1 (/dev/ttyS0)" for messages.
+    QByteArray devicePath() const;
     QString deviceName() const;
     QString portLabel() const;
 
@@ -46,7 +49,7 @@ private:
     const SettingsStore &m_store;
     QSerialPort m_port;
     int m_commPort = 1;
-    QString m_device; // what the open port was resolved to; empty while closed
+    QByteArray m_device; // the open port's device as written; empty while closed
 };
 
 } // namespace queltor

@@ -1,74 +1,246 @@
 #include "link/settings_store.h"
 
 #include "link/link_error.h"
+#include "link/settings_text.h"
 
-#include <QStringList>
-#include <QVariant>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <cerrno>
+#include <optional>
+
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace queltor {
 
 namespace {
 
-const QString kOrganization = QStringLiteral("QUELTOR");
-const QString kApplication = QStringLiteral("QUELTOR");
+const QString kFile = QStringLiteral("/QUELTOR/QUELTOR.conf");
+constexpr QByteArrayView kSettings("Settings");
+constexpr QByteArrayView kPorts("Ports");
+// Another panel holds the lock for a few milliseconds; longer than this, it is stuck.
+constexpr int kLockWaitMs = 5000;
+constexpr unsigned long kLockPollMs = 5;
 
-QString settingsKey(const QString &key) { return QStringLiteral("Settings/") + key; }
+// A settings file as read: its text, or why it cannot be used (and no text).
+struct Contents
+{
+    QByteArray text;
+    QString flaw;
+};
+
+Contents load(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {};
+    if (info.isDir())
+        return {{}, QStringLiteral("is a folder, not a file")};
+    if (!info.isFile()) // a FIFO would block the panel for good
+        return {{}, QStringLiteral("is not a regular file")};
+    QFile file(path);
+    QByteArray text;
+    if (file.open(QIODevice::ReadOnly))
+        text = file.read(settings_text::kMaxFileBytes + 1); // enough to tell it is too large
+    if (file.error() != QFileDevice::NoError)
+        return {{}, QStringLiteral("cannot be read (%1)").arg(asClause(file.errorString()))};
+    QString flaw = settings_text::flaw(text);
+    if (!flaw.isEmpty())
+        text.clear();
+    return {text, flaw};
+}
+
+// The value in the first file that has the key. A file that cannot be used
+// reads as one without it; known tells whether such a file came first.
+std::optional<QByteArray> lookup(const QStringList &files, QByteArrayView group, QByteArrayView key,
+                                 bool *known = nullptr)
+{
+    if (known)
+        *known = true;
+    for (const QString &file : files) {
+        const Contents contents = load(file);
+        if (known && !contents.flaw.isEmpty())
+            *known = false;
+        if (std::optional<QByteArray> found = settings_text::value(contents.text, group, key))
+            return found;
+    }
+    return std::nullopt;
+}
+
+// The file a chain of symbolic links ends at: that file is replaced, the links stay.
+QString resolvedLinks(const QString &file)
+{
+    QString target = file;
+    for (int hops = 0; hops < 40; ++hops) { // as many as the system itself follows
+        const QFileInfo info(target);
+        if (!info.isSymLink())
+            break;
+        target = info.symLinkTarget();
+    }
+    return target;
+}
+
+#ifdef Q_OS_UNIX
+QByteArray native(const QString &path) { return QFile::encodeName(path); }
+
+// Makes folder and the folders above it as needed; why it could not, or empty.
+QString makeFolder(const QString &folder)
+{
+    if (QFileInfo(folder).isDir())
+        return {};
+    const QString parent = QFileInfo(folder).absolutePath();
+    if (parent != folder) {
+        if (QString why = makeFolder(parent); !why.isEmpty())
+            return why;
+    }
+    if (::mkdir(native(folder).constData(), 0777) == 0)
+        return {};
+    if (errno == EEXIST)
+        return QStringLiteral("%1 is a file, where a folder should be").arg(folder);
+    return QStringLiteral("the folder %1 cannot be made (%2)").arg(folder, errnoClause(errno));
+}
+
+QString userName(uid_t uid)
+{
+    passwd entry{};
+    passwd *found = nullptr;
+    char buffer[1024];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QStringLiteral("user %1").arg(uid);
+}
+
+// The owner of path when that is not the user running the panel.
+std::optional<uid_t> foreignOwner(const QString &path)
+{
+    struct stat status
+    { };
+    if (::stat(native(path).constData(), &status) != 0 || status.st_uid == ::geteuid())
+        return std::nullopt;
+    return status.st_uid;
+}
+
+// Why target, in folder, cannot be written by this user; empty when it can.
+// Run as root, a file or folder of another user's is never taken over.
+QString whyNotWritable(const QString &target, const QString &folder)
+{
+    if (QString why = makeFolder(folder); !why.isEmpty())
+        return why;
+    const bool exists = QFileInfo::exists(target);
+    if (const std::optional<uid_t> owner = foreignOwner(exists ? target : folder)) {
+        const QString what = exists ? QStringLiteral("the file") : QStringLiteral("its folder %1").arg(folder);
+        return QStringLiteral("%1 belongs to %2, not to %3, who runs the panel, so it is left to its owner")
+            .arg(what, userName(*owner), userName(::geteuid()));
+    }
+    if (exists && ::access(native(target).constData(), W_OK) != 0)
+        return QStringLiteral("the file cannot be written (%1)").arg(errnoClause(errno));
+    if (::access(native(folder).constData(), W_OK | X_OK) != 0)
+        return QStringLiteral("its folder %1 cannot be written (%2)").arg(folder, errnoClause(errno));
+    return {};
+}
+#else
+QString whyNotWritable(const QString &, const QString &) { return {}; }
+#endif
 
 } // namespace
 
 SettingsStore::SettingsStore()
-    : m_settings(kOrganization, kApplication)
 {
+    const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    m_files << home + kFile;
+    for (const QString &dir : QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation)) {
+        if (dir != home)
+            m_files << dir + kFile;
+    }
 }
 
 QString SettingsStore::read(const QString &key, const QString &defaultText) const
 {
-    // A damaged or unreadable file has simply lost its keys: QSettings reads
-    // what it can and reports the rest as absent.
-    const QVariant value = m_settings.value(settingsKey(key));
-    if (!value.isValid())
-        return defaultText;
-    // A hand-edited "1, 2" comes back split at the comma; give the text back whole.
-    if (value.userType() == QMetaType::QStringList)
-        return value.toStringList().join(QStringLiteral(", "));
-    return value.toString();
+    const std::optional<QByteArray> text = lookup(m_files, kSettings, key.toUtf8());
+    return text ? QString::fromUtf8(*text) : defaultText;
 }
+
+bool SettingsStore::contains(const QString &key) const { return lookup(m_files, kSettings, key.toUtf8()).has_value(); }
 
 void SettingsStore::write(const QString &key, const QString &text)
 {
-    // A fresh QSettings per write: status() never resets, so a stale error
-    // from an earlier read or write must not decide this one.
-    QSettings settings(kOrganization, kApplication);
-    settings.setValue(settingsKey(key), text);
-    settings.sync();
+    const QString &file = fileName();
+    const QString target = resolvedLinks(file);
+    const QString where = target == file ? file : QStringLiteral("%1 (a link to %2)").arg(file, target);
+    const auto fail = [&](const QString &why) {
+        throw LinkError(QStringLiteral("The setting %1 could not be saved to %2: %3.").arg(key, where, why));
+    };
+    if (text.size() > settings_text::kMaxValueChars)
+        fail(QStringLiteral("the text is longer than 1,000 characters"));
 
-    QSettings::Status status = settings.status();
-    if (status == QSettings::FormatError) {
-        // The damaged file was read before the write and that error sticks;
-        // whether the write itself got through shows in a second look, which
-        // retries any change still pending and fails the same way if it cannot.
-        status = QSettings(kOrganization, kApplication).status();
-    }
-    if (status == QSettings::NoError)
+    const QByteArray keyBytes = key.toUtf8();
+    const QByteArray value = text.toUtf8();
+    // The text to save into, or nothing when the value is there already.
+    const auto current = [&]() -> std::optional<QByteArray> {
+        Contents contents = load(target);
+        if (!contents.flaw.isEmpty())
+            fail(QStringLiteral("the file %1, so it is left as it is").arg(contents.flaw));
+        if (settings_text::value(contents.text, kSettings, keyBytes) == value)
+            return std::nullopt;
+        return contents.text;
+    };
+    if (!current())
         return;
 
-    throw LinkError(QStringLiteral("The setting %1 could not be saved to %2: the file cannot be written.")
-                        .arg(key, settings.fileName()));
+    const QString folder = QFileInfo(target).absolutePath();
+    if (const QString why = whyNotWritable(target, folder); !why.isEmpty())
+        fail(why);
+
+    // Read, change and save under the lock, so a second panel saving another
+    // key at the same moment neither loses its change nor undoes this one.
+    // QLockFile's own wait doubles its pauses up to seconds; a short steady
+    // poll keeps each save quick while another panel saves too.
+    QLockFile lock(target + QStringLiteral(".lock"));
+    const QDeadlineTimer deadline(kLockWaitMs);
+    while (!lock.tryLock(0)) {
+        if (lock.error() != QLockFile::LockFailedError)
+            fail(QStringLiteral("its lock file %1.lock cannot be made").arg(target));
+        if (deadline.hasExpired())
+            fail(QStringLiteral("another program kept it locked for %1 seconds").arg(kLockWaitMs / 1000));
+        QThread::msleep(kLockPollMs);
+    }
+    const std::optional<QByteArray> before = current();
+    if (!before)
+        return;
+
+    QSaveFile save(target);
+    const QByteArray after = settings_text::withValue(*before, kSettings, keyBytes, value);
+    if (!save.open(QIODevice::WriteOnly) || save.write(after) != after.size() || !save.commit())
+        fail(QStringLiteral("the file cannot be written (%1)").arg(asClause(save.errorString())));
 }
 
-QString SettingsStore::portDevice(int port) const
+std::optional<QByteArray> SettingsStore::portDevice(int port) const
 {
-    const QString mapped = m_settings.value(QStringLiteral("Ports/COM%1").arg(port)).toString().trimmed();
-    return mapped.isEmpty() ? defaultPortDevice(port) : mapped;
+    bool known = true;
+    const std::optional<QByteArray> mapped = lookup(m_files, kPorts, "COM" + QByteArray::number(port), &known);
+    if (!known)
+        return std::nullopt;
+    return mapped && !mapped->isEmpty() ? *mapped : defaultPortDevice(port);
 }
 
-QString SettingsStore::defaultPortDevice(int port)
+QByteArray SettingsStore::defaultPortDevice(int port)
 {
 #ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(port);
+    return "COM" + QByteArray::number(port);
 #else
-    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+    return "/dev/ttyS" + QByteArray::number(port - 1);
 #endif
 }
+
+QString SettingsStore::flaw() const { return load(fileName()).flaw; }
 
 } // namespace queltor

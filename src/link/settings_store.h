@@ -1,12 +1,19 @@
 #pragma once
 
-#include <QSettings>
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
+
+#include <optional>
 
 namespace queltor {
 
-// The per-user store of the panel's two choices, plus the optional map from
-// port numbers to device paths. Values are kept as text.
+// The per-user settings file, $XDG_CONFIG_HOME/QUELTOR/QUELTOR.conf: the
+// panel's two choices in group Settings, plus the optional map from port
+// numbers to device paths in group Ports. The file is the user's: it is read
+// afresh each time, and a save changes the one value it is about and no
+// other byte. Keys the user's file lacks are looked up in the same file
+// under each of $XDG_CONFIG_DIRS, which the panel never writes.
 class SettingsStore
 {
 public:
@@ -17,21 +24,28 @@ public:
 
     // The text stored under key in group Settings, or defaultText when there is none.
     QString read(const QString &key, const QString &defaultText = QStringLiteral("1")) const;
+    bool contains(const QString &key) const;
 
-    // Stores text under key in group Settings and syncs it to disk at once.
-    // Throws LinkError, naming the file, when the store cannot be written.
+    // Stores text under key in group Settings, on disk before it returns; a
+    // text equal to the stored one is not written at all. Throws LinkError,
+    // saying what could not be written and why, and then nothing is pending.
     void write(const QString &key, const QString &text);
 
-    // The device for port number n: group Ports, key COMn, if present,
-    // else the platform's own name for that port.
-    QString portDevice(int port) const;
+    // The device for port number n as written under group Ports, key COMn,
+    // byte for byte; else the platform's own name for that port. Nothing when
+    // a settings file that may map it cannot be used: no device is guessed then.
+    std::optional<QByteArray> portDevice(int port) const;
 
-    static QString defaultPortDevice(int port);
+    static QByteArray defaultPortDevice(int port);
 
-    QString fileName() const { return m_settings.fileName(); }
+    QString fileName() const { return m_files.first(); }
+
+    // Why the user's file cannot be used, worded to follow "it" ("is larger
+    // than 64 KB"); empty when it can. Such a file is read as absent and never written.
+    QString flaw() const;
 
 private:
-    mutable QSettings m_settings;
+    QStringList m_files; // the user's first, then the read-only fallbacks
 };
 
 } // namespace queltor

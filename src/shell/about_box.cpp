@@ -31,11 +31,13 @@ frmAbout::frmAbout(QWidget *parent)
     // In the palette's text colour: black on a light desktop, readable on a dark one.
     auto *title = new QLabel(tr("QUELTOR Demo"), this);
     title->setObjectName(QStringLiteral("lblTitle"));
+    title->setTextFormat(Qt::PlainText);
     title->move(twips::point(720, 150));
     title->adjustSize();
 
     auto *version = new QLabel(tr("Version %1").arg(QStringLiteral("1.0.0")), this);
     version->setObjectName(QStringLiteral("lblVersion"));
+    version->setTextFormat(Qt::PlainText);
     version->move(twips::point(720, 390));
     version->adjustSize();
 

@@ -264,8 +264,15 @@ void frmMain::Form_Load()
         m_failures << stored.warnings;
         comScan.setCommPort(stored.port);
         checkEntry(m_portEntries, comScan.commPort());
-        mnuChNum_Click(stored.bankIndex);
-        noteFailure([this] { comScan.setPortOpen(true); });
+        // The count is saved only when start-up chose it: a stored one stays
+        // as written ("9E0" too). A file that cannot be used is not written,
+        // nor is a port opened that it may map elsewhere; its warning says so.
+        if (stored.fileUsable && !stored.bankStored)
+            mnuChNum_Click(stored.bankIndex);
+        else
+            applyBank(stored.bankIndex);
+        if (stored.fileUsable)
+            noteFailure([this] { comScan.setPortOpen(true); });
     });
 }
 
@@ -308,6 +315,11 @@ void frmMain::mnuChNum_Click(int Index)
 {
     // Saved first; if the store refuses, the bank still changes for this run.
     noteFailure([this, Index] { m_store.write(SettingsStore::kChNum, decimalText(Index)); });
+    applyBank(Index);
+}
+
+void frmMain::applyBank(int Index)
+{
     ChCount = bank::channelCount(Index);
 
     cboStart->clear();
@@ -502,6 +514,8 @@ void frmMain::reportFailures()
 void frmMain::showMessage(const QString &title, const QString &text)
 {
     QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, this);
+    // Messages quote the settings file and device paths: never markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

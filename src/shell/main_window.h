@@ -62,6 +62,7 @@ private:
     void SelectChannel(int Ch);
     void cmdCH_Click(int Index);
     void mnuChNum_Click(int Index);
+    void applyBank(int Index); // mnuChNum_Click without the save
     void cmdAuto_Click();
     void tmrScan_Timer();
     void optAuto_Click();

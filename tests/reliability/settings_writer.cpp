@@ -1,9 +1,8 @@
-// A second panel saving its settings: stores one channel-count text again and
-// again through the panel's own store, PAUSE_MS apart as an operator's clicks
-// would be, then records under Saved<NAME> how many saves it made and prints
-// the longest save in milliseconds. Exits 1, saying why, on the first save
-// that fails.
-// Usage: settings_writer NAME VALUE COUNT PAUSE_MS
+// A second panel saving its settings: stores each VALUE in turn under KEY in
+// group Settings through the panel's own store, PAUSE_MS apart as an
+// operator's clicks would be, then prints the longest save in milliseconds.
+// Exits 1 on the first save that fails, with its message on standard error.
+// Usage: settings_writer KEY PAUSE_MS VALUE...
 #include "link/link_error.h"
 #include "link/settings_store.h"
 
@@ -19,12 +18,10 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    bool countOk = false;
     bool pauseOk = false;
-    const int count = args.size() == 5 ? args.at(3).toInt(&countOk) : 0;
-    const int pauseMs = args.size() == 5 ? args.at(4).toInt(&pauseOk) : 0;
-    if (!countOk || count < 1 || !pauseOk || pauseMs < 0) {
-        std::fprintf(stderr, "usage: settings_writer NAME VALUE COUNT PAUSE_MS\n");
+    const int pauseMs = args.size() >= 4 ? args.at(2).toInt(&pauseOk) : 0;
+    if (!pauseOk || pauseMs < 0) {
+        std::fprintf(stderr, "usage: settings_writer KEY PAUSE_MS VALUE...\n");
         return 2;
     }
 
@@ -32,13 +29,12 @@ int main(int argc, char *argv[])
         queltor::SettingsStore store;
         qint64 longest = 0;
         QElapsedTimer clock;
-        for (int i = 0; i < count; ++i) {
+        for (const QString &value : args.mid(3)) {
             clock.start();
-            store.write(queltor::SettingsStore::kChNum, args.at(2));
+            store.write(args.at(1), value);
             longest = std::max(longest, clock.elapsed());
             QThread::msleep(static_cast<unsigned long>(pauseMs));
         }
-        store.write(QStringLiteral("Saved") + args.at(1), QString::number(count));
         std::printf("%lld\n", static_cast<long long>(longest));
     } catch (const queltor::LinkError &e) {
         std::fprintf(stderr, "%s\n", e.what());

@@ -23,7 +23,7 @@ void MessageCatcher::answer()
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     if (!box || !box->isVisible())
         return;
-    m_boxes.append({box->windowTitle(), box->text(), box->icon()});
+    m_boxes.append({box->windowTitle(), box->text(), box->icon(), box->textFormat()});
     if (QAbstractButton *ok = box->button(QMessageBox::Ok))
         ok->click();
     else

@@ -19,6 +19,7 @@ public:
         QString title;
         QString text;
         QMessageBox::Icon icon;
+        Qt::TextFormat format; // how the box renders text
     };
 
     explicit MessageCatcher(int pollMs = 5);
