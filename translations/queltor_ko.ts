@@ -59,16 +59,107 @@
         <source>could not be written to: %1.</source>
         <translation>포트에 쓸 수 없습니다: %1.</translation>
     </message>
+    <message>
+        <source>could not be opened: the settings file that says which device it is cannot be used.</source>
+        <translation>포트를 열 수 없습니다: 어떤 장치인지 정하는 설정 파일을 사용할 수 없습니다.</translation>
+    </message>
+    <message>
+        <source>could not be opened: its path holds a zero byte, which no path can.</source>
+        <translation>포트를 열 수 없습니다: 경로에 0 바이트가 들어 있습니다. 경로에는 0 바이트가 있을 수 없습니다.</translation>
+    </message>
+</context>
+<context>
+    <name>queltor::SettingsStore</name>
+    <message>
+        <source>is a folder, not a file</source>
+        <translation>파일이 아니라 폴더임</translation>
+    </message>
+    <message>
+        <source>is not a regular file</source>
+        <translation>일반 파일이 아님</translation>
+    </message>
+    <message>
+        <source>cannot be read (%1)</source>
+        <translation>읽을 수 없음(%1)</translation>
+    </message>
+    <message>
+        <source>%1 is a file, where a folder should be</source>
+        <translation>폴더가 있어야 할 자리에 파일 %1이(가) 있습니다</translation>
+    </message>
+    <message>
+        <source>the folder %1 cannot be made (%2)</source>
+        <translation>폴더 %1을(를) 만들 수 없습니다(%2)</translation>
+    </message>
+    <message>
+        <source>user %1</source>
+        <translation>사용자 %1</translation>
+    </message>
+    <message>
+        <source>the file</source>
+        <translation>파일</translation>
+    </message>
+    <message>
+        <source>its folder %1</source>
+        <translation>폴더 %1</translation>
+    </message>
+    <message>
+        <source>%1 belongs to %2, not to %3, who runs the panel, so it is left to its owner</source>
+        <translation>%1의 소유자가 패널을 실행한 %3이(가) 아니라 %2이므로 소유자에게 맡겨 둡니다</translation>
+    </message>
+    <message>
+        <source>the file cannot be written (%1)</source>
+        <translation>파일에 쓸 수 없습니다(%1)</translation>
+    </message>
+    <message>
+        <source>its folder %1 cannot be written (%2)</source>
+        <translation>폴더 %1에 쓸 수 없습니다(%2)</translation>
+    </message>
+    <message>
+        <source>%1 (a link to %2)</source>
+        <translation>%1(%2을(를) 가리키는 링크)</translation>
+    </message>
+    <message>
+        <source>The setting %1 could not be saved to %2: %3.</source>
+        <translation>설정 %1을(를) %2에 저장할 수 없습니다: %3.</translation>
+    </message>
+    <message>
+        <source>the text is longer than 1,000 characters</source>
+        <translation>값이 1,000자보다 깁니다</translation>
+    </message>
+    <message>
+        <source>the file %1, so it is left as it is</source>
+        <translation>파일을 그대로 둡니다(%1)</translation>
+    </message>
+    <message>
+        <source>its lock file %1.lock cannot be made</source>
+        <translation>잠금 파일 %1.lock을(를) 만들 수 없습니다</translation>
+    </message>
+    <message>
+        <source>another program kept it locked for %1 seconds</source>
+        <translation>다른 프로그램이 %1초 동안 잠가 두었습니다</translation>
+    </message>
+    <message>
+        <source>is larger than %1 KB</source>
+        <translation>크기가 %1KB보다 큼</translation>
+    </message>
+    <message>
+        <source>has a value of more than 1,000 characters on line %1</source>
+        <translation>%1번째 줄의 값이 1,000자를 넘음</translation>
+    </message>
 </context>
 <context>
     <name>queltor::StoredChoices</name>
     <message>
-        <source>The stored setting ChNum (&quot;%1&quot;) is not a channel count of 10 to 100; 20 channels are used instead.</source>
-        <translation>저장된 설정 ChNum(&quot;%1&quot;)은(는) 10에서 100 사이의 채널 수가 아닙니다. 대신 채널 20개를 사용합니다.</translation>
+        <source>The settings file %1 is not used: it %2. 20 channels are shown; no port is opened and no choice is saved until the file is mended or removed.</source>
+        <translation>설정 파일 %1을(를) 사용하지 않습니다(%2). 채널 20개를 표시하며, 파일을 고치거나 지울 때까지 포트를 열지 않고 선택한 내용도 저장하지 않습니다.</translation>
     </message>
     <message>
-        <source>The stored setting ComPort (&quot;%1&quot;) is not a port number of 1 to %2; COM1 is used instead.</source>
-        <translation>저장된 설정 ComPort(&quot;%1&quot;)은(는) 1에서 %2 사이의 포트 번호가 아닙니다. 대신 COM1을 사용합니다.</translation>
+        <source>The stored setting ChNum (%1) is not a channel count of 10 to 100; 20 channels are used instead.</source>
+        <translation>저장된 설정 ChNum(%1)은(는) 10~100의 채널 수가 아니므로 채널 20개를 대신 사용합니다.</translation>
+    </message>
+    <message>
+        <source>The stored setting ComPort (%1) is not a port number of 1 to %2; COM1 is used instead.</source>
+        <translation>저장된 설정 ComPort(%1)은(는) 1~%2의 포트 번호가 아니므로 COM1을 대신 사용합니다.</translation>
     </message>
 </context>
 <context>

@@ -86,11 +86,14 @@ void SerialPort::setPortOpen(bool open)
 
     const std::optional<QByteArray> mapped = m_store.portDevice(m_commPort);
     if (!mapped)
-        fail(QStringLiteral("could not be opened: the settings file that says which device it is cannot be used."));
+        fail(QCoreApplication::translate(
+            "queltor::SerialPort",
+            "could not be opened: the settings file that says which device it is cannot be used."));
     const QByteArray &written = *mapped;
     // open() would take the path only up to its first zero byte: another path.
     if (written.contains('\0'))
-        fail(QStringLiteral("could not be opened: its path holds a zero byte, which no path can."));
+        fail(QCoreApplication::translate("queltor::SerialPort",
+                                         "could not be opened: its path holds a zero byte, which no path can."));
 #ifdef Q_OS_UNIX
     // QSerialPort names a device with a QString, which cannot carry every byte a
     // path may hold; the device the path leads to, links followed as open()
@@ -100,9 +103,10 @@ void SerialPort::setPortOpen(bool open)
     char resolved[PATH_MAX];
     if (!::realpath(location.constData(), resolved)) {
         const int error = errno;
-        fail(QStringLiteral("could not be opened: %1.")
-                 .arg(error == ENOENT || error == ENOTDIR ? QStringLiteral("the device does not exist")
-                                                          : errnoClause(error)));
+        fail(QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.")
+                 .arg(error == ENOENT || error == ENOTDIR
+                          ? QCoreApplication::translate("queltor::SerialPort", "the device does not exist")
+                          : errnoClause(error)));
     }
     QString portName = QFile::decodeName(resolved);
     // A device whose own name is not UTF-8 is opened through a descriptor of it.

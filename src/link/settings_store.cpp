@@ -3,6 +3,7 @@
 #include "link/link_error.h"
 #include "link/settings_text.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -44,15 +45,17 @@ Contents load(const QString &path)
     if (!info.exists())
         return {};
     if (info.isDir())
-        return {{}, QStringLiteral("is a folder, not a file")};
+        return {{}, QCoreApplication::translate("queltor::SettingsStore", "is a folder, not a file")};
     if (!info.isFile()) // a FIFO would block the panel for good
-        return {{}, QStringLiteral("is not a regular file")};
+        return {{}, QCoreApplication::translate("queltor::SettingsStore", "is not a regular file")};
     QFile file(path);
     QByteArray text;
     if (file.open(QIODevice::ReadOnly))
         text = file.read(settings_text::kMaxFileBytes + 1); // enough to tell it is too large
     if (file.error() != QFileDevice::NoError)
-        return {{}, QStringLiteral("cannot be read (%1)").arg(asClause(file.errorString()))};
+        return {{},
+                QCoreApplication::translate("queltor::SettingsStore", "cannot be read (%1)")
+                    .arg(asClause(file.errorString()))};
     QString flaw = settings_text::flaw(text);
     if (!flaw.isEmpty())
         text.clear();
@@ -105,8 +108,10 @@ QString makeFolder(const QString &folder)
     if (::mkdir(native(folder).constData(), 0777) == 0)
         return {};
     if (errno == EEXIST)
-        return QStringLiteral("%1 is a file, where a folder should be").arg(folder);
-    return QStringLiteral("the folder %1 cannot be made (%2)").arg(folder, errnoClause(errno));
+        return QCoreApplication::translate("queltor::SettingsStore", "%1 is a file, where a folder should be")
+            .arg(folder);
+    return QCoreApplication::translate("queltor::SettingsStore", "the folder %1 cannot be made (%2)")
+        .arg(folder, errnoClause(errno));
 }
 
 QString userName(uid_t uid)
@@ -116,7 +121,7 @@ QString userName(uid_t uid)
     char buffer[1024];
     if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
         return QString::fromLocal8Bit(found->pw_name);
-    return QStringLiteral("user %1").arg(uid);
+    return QCoreApplication::translate("queltor::SettingsStore", "user %1").arg(uid);
 }
 
 // The owner of path when that is not the user running the panel.
@@ -137,14 +142,20 @@ QString whyNotWritable(const QString &target, const QString &folder)
         return why;
     const bool exists = QFileInfo::exists(target);
     if (const std::optional<uid_t> owner = foreignOwner(exists ? target : folder)) {
-        const QString what = exists ? QStringLiteral("the file") : QStringLiteral("its folder %1").arg(folder);
-        return QStringLiteral("%1 belongs to %2, not to %3, who runs the panel, so it is left to its owner")
+        const QString what = exists
+            ? QCoreApplication::translate("queltor::SettingsStore", "the file")
+            : QCoreApplication::translate("queltor::SettingsStore", "its folder %1").arg(folder);
+        return QCoreApplication::translate(
+                   "queltor::SettingsStore",
+                   "%1 belongs to %2, not to %3, who runs the panel, so it is left to its owner")
             .arg(what, userName(*owner), userName(::geteuid()));
     }
     if (exists && ::access(native(target).constData(), W_OK) != 0)
-        return QStringLiteral("the file cannot be written (%1)").arg(errnoClause(errno));
+        return QCoreApplication::translate("queltor::SettingsStore", "the file cannot be written (%1)")
+            .arg(errnoClause(errno));
     if (::access(native(folder).constData(), W_OK | X_OK) != 0)
-        return QStringLiteral("its folder %1 cannot be written (%2)").arg(folder, errnoClause(errno));
+        return QCoreApplication::translate("queltor::SettingsStore", "its folder %1 cannot be written (%2)")
+            .arg(folder, errnoClause(errno));
     return {};
 }
 #else
@@ -175,12 +186,16 @@ void SettingsStore::write(const QString &key, const QString &text)
 {
     const QString &file = fileName();
     const QString target = resolvedLinks(file);
-    const QString where = target == file ? file : QStringLiteral("%1 (a link to %2)").arg(file, target);
+    const QString where = target == file
+        ? file
+        : QCoreApplication::translate("queltor::SettingsStore", "%1 (a link to %2)").arg(file, target);
     const auto fail = [&](const QString &why) {
-        throw LinkError(QStringLiteral("The setting %1 could not be saved to %2: %3.").arg(key, where, why));
+        throw LinkError(
+            QCoreApplication::translate("queltor::SettingsStore", "The setting %1 could not be saved to %2: %3.")
+                .arg(key, where, why));
     };
     if (text.size() > settings_text::kMaxValueChars)
-        fail(QStringLiteral("the text is longer than 1,000 characters"));
+        fail(QCoreApplication::translate("queltor::SettingsStore", "the text is longer than 1,000 characters"));
 
     const QByteArray keyBytes = key.toUtf8();
     const QByteArray value = text.toUtf8();
@@ -188,7 +203,8 @@ void SettingsStore::write(const QString &key, const QString &text)
     const auto current = [&]() -> std::optional<QByteArray> {
         Contents contents = load(target);
         if (!contents.flaw.isEmpty())
-            fail(QStringLiteral("the file %1, so it is left as it is").arg(contents.flaw));
+            fail(QCoreApplication::translate("queltor::SettingsStore", "the file %1, so it is left as it is")
+                     .arg(contents.flaw));
         if (settings_text::value(contents.text, kSettings, keyBytes) == value)
             return std::nullopt;
         return contents.text;
@@ -208,9 +224,11 @@ void SettingsStore::write(const QString &key, const QString &text)
     const QDeadlineTimer deadline(kLockWaitMs);
     while (!lock.tryLock(0)) {
         if (lock.error() != QLockFile::LockFailedError)
-            fail(QStringLiteral("its lock file %1.lock cannot be made").arg(target));
+            fail(QCoreApplication::translate("queltor::SettingsStore", "its lock file %1.lock cannot be made")
+                     .arg(target));
         if (deadline.hasExpired())
-            fail(QStringLiteral("another program kept it locked for %1 seconds").arg(kLockWaitMs / 1000));
+            fail(QCoreApplication::translate("queltor::SettingsStore", "another program kept it locked for %1 seconds")
+                     .arg(kLockWaitMs / 1000));
         QThread::msleep(kLockPollMs);
     }
     const std::optional<QByteArray> before = current();
@@ -220,7 +238,8 @@ void SettingsStore::write(const QString &key, const QString &text)
     QSaveFile save(target);
     const QByteArray after = settings_text::withValue(*before, kSettings, keyBytes, value);
     if (!save.open(QIODevice::WriteOnly) || save.write(after) != after.size() || !save.commit())
-        fail(QStringLiteral("the file cannot be written (%1)").arg(asClause(save.errorString())));
+        fail(QCoreApplication::translate("queltor::SettingsStore", "the file cannot be written (%1)")
+                 .arg(asClause(save.errorString())));
 }
 
 std::optional<QByteArray> SettingsStore::portDevice(int port) const

@@ -1,5 +1,7 @@
 #include "link/settings_text.h"
 
+#include <QCoreApplication>
+
 namespace queltor::settings_text {
 
 namespace {
@@ -227,7 +229,7 @@ QString flaw(QByteArrayView text)
 {
     static_assert(kMaxValueChars == 1000, "the message below spells the limit out");
     if (text.size() > kMaxFileBytes)
-        return QStringLiteral("is larger than %1 KB").arg(kMaxFileBytes / 1024);
+        return QCoreApplication::translate("queltor::SettingsStore", "is larger than %1 KB").arg(kMaxFileBytes / 1024);
     int number = 0;
     for (qsizetype at = 0; at < text.size();) {
         const Line line = lineAt(text, at);
@@ -240,7 +242,9 @@ QString flaw(QByteArrayView text)
         for (qsizetype i = parsed.valueBegin; i < parsed.valueEnd; ++i)
             chars += (static_cast<uchar>(text.at(i)) & 0xC0) != 0x80; // UTF-8 continuation bytes add none
         if (chars > kMaxValueChars) {
-            return QStringLiteral("has a value of more than 1,000 characters on line %1").arg(number);
+            return QCoreApplication::translate("queltor::SettingsStore",
+                                               "has a value of more than 1,000 characters on line %1")
+                .arg(number);
         }
     }
     return {};

@@ -21,8 +21,10 @@ StoredChoices readStoredChoices(const SettingsStore &store)
 
     if (const QString flaw = store.flaw(); !flaw.isEmpty()) {
         choices.fileUsable = false;
-        choices.warnings << QStringLiteral("The settings file %1 is not used: it %2. 20 channels are shown; no port "
-                                           "is opened and no choice is saved until the file is mended or removed.")
+        choices.warnings << QCoreApplication::translate(
+                                "queltor::StoredChoices",
+                                "The settings file %1 is not used: it %2. 20 channels are shown; no port "
+                                "is opened and no choice is saved until the file is mended or removed.")
                                 .arg(store.fileName(), flaw);
         return choices;
     }
@@ -36,7 +38,7 @@ StoredChoices readStoredChoices(const SettingsStore &store)
         choices.warnings << QCoreApplication::translate(
                                 "queltor::StoredChoices",
                                 "The stored setting ChNum (%1) is not a channel count of 10 to 100; "
-                                           "20 channels are used instead.")
+                                "20 channels are used instead.")
                                 .arg(quotedForMessage(chNumText));
     }
 
@@ -49,7 +51,7 @@ StoredChoices readStoredChoices(const SettingsStore &store)
         choices.warnings << QCoreApplication::translate(
                                 "queltor::StoredChoices",
                                 "The stored setting ComPort (%1) is not a port number of 1 to %2; "
-                                           "COM1 is used instead.")
+                                "COM1 is used instead.")
                                 .arg(quotedForMessage(comPortText))
                                 .arg(SerialPort::kHighestPort);
     }
