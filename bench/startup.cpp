@@ -20,7 +20,9 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
+#include <utility>
 
 #ifdef QUELTOR_BENCH_HAVE_XCB
 #include <xcb/xcb.h>
@@ -139,7 +141,8 @@ private:
 struct Launch
 {
     double shownMs = -1;
-    double cpuMs = -1; // all its threads' time on a processor until then
+    double cpuMs = -1;  // all its threads' time on a processor until then
+    double waitMs = -1; // and their time ready to run but waiting for a processor
     double peakRssKb = 0;
     bool portOpen = false;
     pid_t pid = 0;
@@ -164,17 +167,22 @@ bool holdsOpen(pid_t pid, const QString &device)
     return false;
 }
 
-// The processor time of every thread of pid so far, from the scheduler's own count.
-double cpuMsSoFar(pid_t pid)
+// The scheduler's own count for every thread of pid so far: time on a
+// processor, and time ready to run but waiting for one, in ms.
+std::pair<double, double> schedulerMsSoFar(pid_t pid)
 {
     const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
-    double ns = 0;
+    double runNs = 0;
+    double waitNs = 0;
     for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile stat(tasks + QLatin1Char('/') + task + QStringLiteral("/schedstat"));
-        if (stat.open(QIODevice::ReadOnly))
-            ns += stat.readAll().split(' ').value(0).toDouble();
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> fields = stat.readAll().split(' ');
+        runNs += fields.value(0).toDouble();
+        waitNs += fields.value(1).toDouble();
     }
-    return ns / 1e6;
+    return {runNs / 1e6, waitNs / 1e6};
 }
 
 Launch launch(MapWatcher &watcher, const QString &program, bool withPanelSettings, const LaunchMode &mode = {})
@@ -218,7 +226,7 @@ Launch launch(MapWatcher &watcher, const QString &program, bool withPanelSetting
     const std::int64_t shown = watcher.waitForMap(pid, mode.mapTimeoutMs, &window);
     if (shown >= 0) {
         result.shownMs = double(shown - started) / 1e6;
-        result.cpuMs = cpuMsSoFar(pid);
+        std::tie(result.cpuMs, result.waitMs) = schedulerMsSoFar(pid);
         result.portOpen = holdsOpen(pid, pty.slavePath());
         ::usleep(useconds_t(mode.settleMs) * 1000);
         watcher.close(window);
@@ -254,6 +262,7 @@ StartUpProfile profileStartUp(MapWatcher &watcher, const QString &program, bool 
     LaunchMode mode;
     mode.prefix = {QStringLiteral("valgrind"), QStringLiteral("--tool=callgrind"),
                    QStringLiteral("--dump-before=QCoreApplication::exec()"),
+                   QStringLiteral("--log-file=") + dir.filePath(QStringLiteral("valgrind.%p")),
                    // %p: a fork (D-Bus looks for a session bus that way) writes its own file
                    QStringLiteral("--callgrind-out-file=") + dir.filePath(QStringLiteral("callgrind.%p"))};
     mode.mapTimeoutMs = 180000;
@@ -318,7 +327,8 @@ QJsonObject startUp(const Options &options)
     // The first start of each fills the disk and font caches; it is shown apart.
     const Launch coldPanel = launch(watcher, options.queltorBinary, true);
     const Launch coldFloor = launch(watcher, options.emptyWindowBinary, false);
-    std::vector<double> panelMs, floorMs, pairRatios, panelCpuMs, floorCpuMs, panelKb, floorKb;
+    std::vector<double> panelMs, floorMs, pairRatios, panelCpuMs, floorCpuMs, panelWaitMs, floorWaitMs, panelKb,
+        floorKb;
     int portClosed = 0;
     int neverShown = 0;
     for (int run = 0; run < options.startupRuns; ++run) {
@@ -334,6 +344,8 @@ QJsonObject startUp(const Options &options)
         pairRatios.push_back(panel.shownMs / floor.shownMs);
         panelCpuMs.push_back(panel.cpuMs);
         floorCpuMs.push_back(floor.cpuMs);
+        panelWaitMs.push_back(panel.waitMs);
+        floorWaitMs.push_back(floor.waitMs);
         panelKb.push_back(panel.peakRssKb);
         floorKb.push_back(floor.peakRssKb);
     }
@@ -343,6 +355,8 @@ QJsonObject startUp(const Options &options)
     const Summary pairs = summarize(pairRatios);
     const Summary cpu = summarize(panelCpuMs);
     const Summary floorCpu = summarize(floorCpuMs);
+    const Summary wait = summarize(panelWaitMs);
+    const Summary floorWait = summarize(floorWaitMs);
     const Summary rss = summarize(panelKb);
     const Summary floorRss = summarize(floorKb);
     const bool valid = neverShown == 0 && portClosed == 0;
@@ -366,6 +380,8 @@ QJsonObject startUp(const Options &options)
                 ratioText(shown.max / floorShown.max), QString(), QString());
     rows << row(QStringLiteral("  processor time until shown, median"), msText(cpu.median), msText(floorCpu.median),
                 ratioText(cpu.median / floorCpu.median), QString(), QString());
+    rows << row(QStringLiteral("  waiting for a processor until shown, median"), msText(wait.median),
+                msText(floorWait.median), ratioText(wait.median / floorWait.median), QString(), QString());
     rows << row(QStringLiteral("  first (cold) start"), msText(coldPanel.shownMs), msText(coldFloor.shownMs), QString(),
                 QString(), QString());
     rows << row(QStringLiteral("  peak resident memory, max of runs"), mbText(rss.max), mbText(floorRss.max),
@@ -408,7 +424,7 @@ QJsonObject startUp(const Options &options)
         {QStringLiteral("how"),
          QStringLiteral("posix_spawn of the Release binary on an X server (no window "
                         "manager) until MapNotify of a window whose _NET_WM_PID is the "
-                        "child; processor time then from /proc/<pid>/task/*/schedstat; "
+                        "child; processor and run-queue time then from /proc/<pid>/task/*/schedstat; "
                         "port checked in /proc/<pid>/fd; closed by WM_DELETE_WINDOW "
                         "300 ms after; peak RSS is ru_maxrss from wait4; then one start of "
                         "each under callgrind, dumped when the event loop is entered and "
@@ -420,6 +436,8 @@ QJsonObject startUp(const Options &options)
         {QStringLiteral("paired_ratios"), pairs.json()},
         {QStringLiteral("cpu_ms"), cpu.json()},
         {QStringLiteral("floor_cpu_ms"), floorCpu.json()},
+        {QStringLiteral("run_queue_wait_ms"), wait.json()},
+        {QStringLiteral("floor_run_queue_wait_ms"), floorWait.json()},
         {QStringLiteral("cold_shown_ms"), coldPanel.shownMs},
         {QStringLiteral("floor_cold_shown_ms"), coldFloor.shownMs},
         {QStringLiteral("peak_rss_mb"), kbToMb(rss)},
