@@ -282,7 +282,7 @@ QJsonObject selectionCost(const Options &options)
         rows << row(QStringLiteral("  callgrind, per selection (run 2)"), instructions(second.perSelection), QString(),
                     QStringLiteral("%1 % apart").arg(spread * 100, 0, 'f', 2),
                     QStringLiteral("repeatable (< 0.5 % apart)"), yesNo(repeatable));
-        for (const QJsonValue &r :
+        for (const auto &r :
              stepRows(selectionSteps(), first.profile, floorRun.profile, options.callgrindSelections, &breakdown))
             rows << r;
     } else {

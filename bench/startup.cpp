@@ -212,6 +212,7 @@ Launch launch(MapWatcher &watcher, const QString &program, bool withPanelSetting
         args.push_back(QFile::encodeName(arg).toStdString());
     args.push_back(QFile::encodeName(program).toStdString());
     std::vector<char *> argv;
+    argv.reserve(args.size() + 1);
     for (std::string &arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -400,8 +401,7 @@ QJsonObject startUp(const Options &options)
     if (profileError.isEmpty()) {
         rows << row(QStringLiteral("  callgrind, one start until the event loop runs"), instructions(panelCount),
                     instructions(floorCount), ratioText(panelCount / floorCount), QString(), QString());
-        for (const QJsonValue &r :
-             stepRows(startUpSteps(), panelProfile.untilShown, floorProfile.untilShown, 1, &breakdown))
+        for (const auto &r : stepRows(startUpSteps(), panelProfile.untilShown, floorProfile.untilShown, 1, &breakdown))
             rows << r;
         rows << row(QStringLiteral("  callgrind, then first paint and shutting down"),
                     instructions(panelProfile.afterwards.total()), instructions(floorProfile.afterwards.total()),
