@@ -222,6 +222,8 @@ int main(int argc, char *argv[])
            "master (and a bare Qt button that write(2)s); 2 clock_nanosleep to the same absolute schedule, then "
            "write(2); 3 a bare Qt program showing a window with one label; 4 a bare window with the same 100 "
            "buttons and display.\n"
+        << "Indented callgrind rows: instructions of the functions doing each step, inclusive of what they call; "
+           "a row is part of the less indented row above it.\n"
         << "Load average at the end: " << loadAverage() << " (this machine is shared: compare ratios).\n"
         << (allMet ? "Every goal met.\n" : "Not every goal met: see the rows marked NO.\n");
 

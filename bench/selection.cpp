@@ -4,13 +4,13 @@
 #include "figures.h"
 #include "floor_panel.h"
 #include "panel_fixture.h"
+#include "profile.h"
 
 #include "channel/command.h"
 
 #include <QAction>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 
 #include <unistd.h>
 
@@ -143,9 +143,38 @@ Target floorTarget(FloorPanel &floor, Pty &pty)
     return t;
 }
 
+// The panel may spend this many times the floor's instructions on a selection.
+constexpr double kInstructionGoal = 1.25;
+
+// Where a selection's instructions go, press to repaint. Indented steps are part
+// of the step above them; painting happens in all three passes.
+std::vector<Step> selectionSteps()
+{
+    return {
+        {QStringLiteral("    press: the button drawn down"), {QStringLiteral("QAbstractButton::mousePressEvent")}},
+        {QStringLiteral("    release: drawn up, clicked(), the handler"),
+         {QStringLiteral("QAbstractButton::mouseReleaseEvent")}},
+        {QStringLiteral("      the handler (SelectChannel)"),
+         {QStringLiteral("queltor::frmMain::SelectChannel")},
+         {QStringLiteral("QtPrivate::QFunctorSlotObject<queltor::bench::FloorPanel::FloorPanel(int)::{lambda()#1}")}},
+        {QStringLiteral("        the write"),
+         {QStringLiteral("queltor::SerialPort::output")},
+         {QStringLiteral("write")}},
+        {QStringLiteral("        the display's text"), {QStringLiteral("QLabel::setText")}},
+        {QStringLiteral("        the bold marks"), {QStringLiteral("QWidget::setFont")}},
+        {QStringLiteral("        centring the display"), {QStringLiteral("queltor::frmMain::centreDisplay")}},
+        {QStringLiteral("    the event loop's pass: display and marks"),
+         {QStringLiteral("QCoreApplication::processEvents")}},
+        {QStringLiteral("    painting, all passes: the buttons"), {QStringLiteral("QPushButton::paintEvent")}},
+        {QStringLiteral("      the display"), {QStringLiteral("QLabel::paintEvent")}},
+        {QStringLiteral("      the frames"), {QStringLiteral("queltor::FrameBox::paintEvent")}},
+    };
+}
+
 struct CallgrindRun
 {
     double perSelection = -1;
+    Profile profile;
     QString error;
 };
 
@@ -177,16 +206,14 @@ CallgrindRun callgrind(const Options &options, bool floor, int attempt)
         run.error = QStringLiteral("callgrind run failed: ") + QString::fromLocal8Bit(log.right(400));
         return run;
     }
-    // With collection toggled, "summary:" stays 0 and "totals:" holds what was collected.
-    const QRegularExpression total(QStringLiteral("^totals:\\s+(\\d+)"), QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch match = total.match(QString::fromLatin1(file.readAll()));
     file.close();
+    run.profile = Profile::read(out);
     QFile::remove(out);
-    if (!match.hasMatch()) {
-        run.error = QStringLiteral("no totals in the callgrind output");
+    if (!run.profile.error().isEmpty()) {
+        run.error = run.profile.error();
         return run;
     }
-    run.perSelection = match.captured(1).toDouble() / options.callgrindSelections;
+    run.perSelection = run.profile.total() / options.callgrindSelections;
     return run;
 }
 
@@ -231,7 +258,6 @@ QJsonObject selectionCost(const Options &options)
     // times during a run that valgrind stretches to a minute: allow 0.5 %.
     const bool repeatable = counted && spread < 0.005;
 
-    const auto instructions = [](double v) { return QStringLiteral("%1 instr").arg(v, 0, 'f', 0); };
     QJsonArray rows;
     const bool valid = panelCosts.wrong == 0 && boxes.isEmpty();
     rows << row(QStringLiteral("4 Selection CPU incl. repaint, median"), micros(panelCosts.cpuUs.median),
@@ -246,13 +272,19 @@ QJsonObject selectionCost(const Options &options)
     rows << row(QStringLiteral("  bank change 0->9->0 wall, median"), micros(panelCosts.bankWallUs.median),
                 micros(floorCosts.bankWallUs.median),
                 ratioText(panelCosts.bankWallUs.median / floorCosts.bankWallUs.median), QString(), QString());
+    const double instructionRatio = counted ? first.perSelection / floorRun.perSelection : -1;
+    const bool instructionsMet = counted && instructionRatio <= kInstructionGoal;
+    QJsonArray breakdown;
     if (counted) {
-        rows << row(QStringLiteral("  callgrind, per selection (run 1)"), instructions(first.perSelection),
-                    instructions(floorRun.perSelection), ratioText(first.perSelection / floorRun.perSelection),
-                    QString(), QString());
+        rows << row(QStringLiteral("  callgrind, instructions per selection (run 1)"), instructions(first.perSelection),
+                    instructions(floorRun.perSelection), ratioText(instructionRatio),
+                    QStringLiteral("<= %1x floor").arg(kInstructionGoal, 0, 'f', 2), yesNo(instructionsMet));
         rows << row(QStringLiteral("  callgrind, per selection (run 2)"), instructions(second.perSelection), QString(),
                     QStringLiteral("%1 % apart").arg(spread * 100, 0, 'f', 2),
                     QStringLiteral("repeatable (< 0.5 % apart)"), yesNo(repeatable));
+        for (const auto &r :
+             stepRows(selectionSteps(), first.profile, floorRun.profile, options.callgrindSelections, &breakdown))
+            rows << r;
     } else {
         rows << row(QStringLiteral("  callgrind"),
                     QStringLiteral("not measured: ") + first.error + second.error + floorRun.error, QString(),
@@ -274,8 +306,11 @@ QJsonObject selectionCost(const Options &options)
         {QStringLiteral("callgrind_instructions_per_selection"), QJsonArray{first.perSelection, second.perSelection}},
         {QStringLiteral("callgrind_floor_instructions_per_selection"), floorRun.perSelection},
         {QStringLiteral("callgrind_relative_spread"), spread},
+        {QStringLiteral("callgrind_ratio"), instructionRatio},
+        {QStringLiteral("callgrind_ratio_goal"), kInstructionGoal},
+        {QStringLiteral("callgrind_breakdown_per_selection"), breakdown},
         {QStringLiteral("message_boxes"), QJsonArray::fromStringList(boxes)},
-        {QStringLiteral("goal_met"), valid && repeatable},
+        {QStringLiteral("goal_met"), valid && repeatable && instructionsMet},
     };
 }
 
