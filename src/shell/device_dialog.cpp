@@ -10,14 +10,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace queltor {
 
 namespace {
-// By-id links run to some 70 characters; the list shows them whole.
-constexpr int kListWidthChars = 110;
+constexpr int kMinWidthChars = 60;
 constexpr int kListRows = 8;
 } // namespace
 
@@ -54,8 +55,13 @@ DeviceDialog::DeviceDialog(const QList<SerialDevice> &devices, const QString &po
     }
     for (int column = 0; column < m_list->columnCount(); ++column)
         m_list->resizeColumnToContents(column);
-    m_list->setMinimumSize(fontMetrics().averageCharWidth() * kListWidthChars,
-                           m_list->header()->sizeHint().height() + fontMetrics().height() * kListRows);
+    // Every column whole where the screen allows: by-id links run to some 70 characters.
+    int columnsWidth = 2 * m_list->frameWidth() + m_list->verticalScrollBar()->sizeHint().width();
+    for (int column = 0; column < m_list->columnCount(); ++column)
+        columnsWidth += m_list->columnWidth(column);
+    const int width = qMin(qMax(columnsWidth, fontMetrics().averageCharWidth() * kMinWidthChars),
+                           screen()->availableGeometry().width() * 8 / 10);
+    m_list->setMinimumSize(width, m_list->header()->sizeHint().height() + fontMetrics().height() * kListRows);
     layout->addWidget(m_list);
 
     auto *none = new QLabel(tr("No serial devices found"), this);
@@ -69,6 +75,7 @@ DeviceDialog::DeviceDialog(const QList<SerialDevice> &devices, const QString &po
     auto *form = new QFormLayout;
     m_path = new QLineEdit(settings_text::forDisplay(current), this);
     m_path->setObjectName(QStringLiteral("txtPath"));
+    m_path->setMinimumWidth(fontMetrics().averageCharWidth() * kMinWidthChars);
     auto *pathLabel = new QLabel(tr("&Path:"), this);
     pathLabel->setBuddy(m_path);
     m_path->setAccessibleName(spokenCaption(pathLabel->text()));
@@ -79,6 +86,7 @@ DeviceDialog::DeviceDialog(const QList<SerialDevice> &devices, const QString &po
     m_ok = buttons->button(QDialogButtonBox::Ok);
     m_ok->setObjectName(QStringLiteral("cmdOK"));
     m_ok->setText(tr("&Open"));
+    m_ok->setDefault(true); // Enter in the list or the field opens
     m_ok->setEnabled(!m_chosen.isEmpty());
     buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cmdCancel"));
     layout->addWidget(buttons);
