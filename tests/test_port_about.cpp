@@ -123,11 +123,16 @@ void TestPortAbout::portMenusAreLockedDuringScan()
     QTest::mouseClick(panel.child<QPushButton>(QStringLiteral("cmdAuto")), Qt::LeftButton);
     auto *serialPort = panel.child<QMenu>(QStringLiteral("mnuComm"));
     auto *channelCount = panel.child<QMenu>(QStringLiteral("mnuChannel"));
+    auto *chooseDevice = panel.action(QStringLiteral("mnuChooseDevice"));
     QVERIFY(!serialPort->menuAction()->isEnabled());
     QVERIFY(!channelCount->menuAction()->isEnabled());
+    QVERIFY(!chooseDevice->isEnabled());
     QTest::mouseClick(panel.child<QPushButton>(QStringLiteral("cmdAuto")), Qt::LeftButton);
     QVERIFY(serialPort->menuAction()->isEnabled());
     QVERIFY(channelCount->menuAction()->isEnabled());
+    QVERIFY(chooseDevice->isEnabled());
+    // After com1 and com2.
+    QCOMPARE(serialPort->actions().indexOf(chooseDevice), 2);
 }
 
 void TestPortAbout::aboutShowsTitleVersionAndIcon()

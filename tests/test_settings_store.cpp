@@ -66,6 +66,8 @@ private slots:
     void writeReachesTheFile_data();
     void writeReachesTheFile();
     void saveOnlyWhatChangedKeepingTheMode();
+    void portDeviceChangesOneLine_data();
+    void portDeviceChangesOneLine();
     void writeFailureNamesWhatAndWhy_data();
     void writeFailureNamesWhatAndWhy();
     void damagedFileReadsDefaults_data();
@@ -156,6 +158,65 @@ void TestSettingsStore::saveOnlyWhatChangedKeepingTheMode()
     QCOMPARE(fileBytes(file), QByteArray("[Settings]\nChNum=5\n; mine\n"));
     QCOMPARE(QDir(config.path() + QStringLiteral("/QUELTOR")).entryList(QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("QUELTOR.conf")});
+}
+
+void TestSettingsStore::portDeviceChangesOneLine_data()
+{
+    QTest::addColumn<QByteArray>("before"); // empty: no file at all
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QByteArray>("device");
+    QTest::addColumn<QByteArray>("after"); // the same as before when the save is refused
+    QTest::addColumn<QString>("why");      // why it is refused; empty when it is not
+
+    const QByteArray link("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0");
+    QTest::newRow("value replaced, all else kept")
+        << QByteArray("; mine\n[Settings]\nChNum=3\n[Ports]\nCOM1=/dev/ttyS0\nCOM2 =\t/dev/old  \n# end") << 2 << link
+        << "; mine\n[Settings]\nChNum=3\n[Ports]\nCOM1=/dev/ttyS0\nCOM2 =\t" + link + "  \n# end" << QString();
+    QTest::newRow("CRLF kept") << QByteArray("[Ports]\r\nCOM1=/dev/a\r\nCOM2=/dev/b\r\n") << 1 << link
+                               << "[Ports]\r\nCOM1=" + link + "\r\nCOM2=/dev/b\r\n"
+                               << QString();
+    QTest::newRow("line added to its group")
+        << QByteArray("[Ports]\nCOM2=/dev/b\n\n[Settings]\nChNum=3\n") << 12 << link
+        << "[Ports]\nCOM2=/dev/b\nCOM12=" + link + "\n\n[Settings]\nChNum=3\n"
+        << QString();
+    QTest::newRow("group added, CRLF") << QByteArray("[Settings]\r\nChNum=3\r\n") << 1 << link
+                                       << "[Settings]\r\nChNum=3\r\n\r\n[Ports]\r\nCOM1=" + link + "\r\n"
+                                       << QString();
+    QTest::newRow("no file yet") << QByteArray() << 1 << link << "[Ports]\nCOM1=" + link + '\n' << QString();
+    // Bytes are kept as they are; the comma makes the value quoted so QSettings reads it whole.
+    QTest::newRow("not UTF-8, with a comma")
+        << QByteArray("[Ports]\nCOM1=/dev/a\n") << 1 << QByteArray("/dev/serial/by-id/usb-Rig_Co.,_\xff")
+        << QByteArray("[Ports]\nCOM1=\"/dev/serial/by-id/usb-Rig_Co.,_\xff\"\n") << QString();
+    QTest::newRow("over 1,000 characters")
+        << QByteArray("[Ports]\nCOM1=/dev/a\n") << 1 << "/dev/" + QByteArray(996, 'x')
+        << QByteArray("[Ports]\nCOM1=/dev/a\n") << QStringLiteral("the text is longer than 1,000 characters");
+    // 1,000 characters, but the quotes it needs make it longer as written.
+    QTest::newRow("over 1,000 as written") << QByteArray("[Ports]\nCOM1=/dev/a\n") << 1
+                                           << "/dev/a," + QByteArray(993, 'x') << QByteArray("[Ports]\nCOM1=/dev/a\n")
+                                           << QStringLiteral("with it the file has a value of more than 1,000 "
+                                                             "characters on line 2, so it is left as it is");
+}
+
+void TestSettingsStore::portDeviceChangesOneLine()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(int, port);
+    QFETCH(QByteArray, device);
+    QFETCH(QByteArray, after);
+    QFETCH(QString, why);
+    TempConfig config;
+    if (!before.isEmpty())
+        QVERIFY(putFile(config.fileName(), before));
+
+    SettingsStore store;
+    const QString failure = linkErrorOf([&] { store.writePortDevice(port, device); });
+    QCOMPARE(failure,
+             why.isEmpty() ? QString()
+                           : QStringLiteral("The setting COM%1 could not be saved to %2: %3.")
+                                 .arg(QString::number(port), config.fileName(), why));
+    QCOMPARE(fileBytes(config.fileName()), after);
+    if (why.isEmpty())
+        QCOMPARE(SettingsStore().portDevice(port), std::optional(device));
 }
 
 void TestSettingsStore::writeFailureNamesWhatAndWhy_data()

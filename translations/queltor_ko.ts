@@ -2,6 +2,49 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ko_KR">
 <context>
+    <name>queltor::DeviceDialog</name>
+    <message>
+        <source>Choose Device for %1</source>
+        <translation>%1 장치 선택</translation>
+    </message>
+    <message>
+        <source>&amp;Devices plugged in:</source>
+        <translation>연결된 장치(&amp;D):</translation>
+    </message>
+    <message>
+        <source>Device</source>
+        <translation>장치</translation>
+    </message>
+    <message>
+        <source>System path</source>
+        <translation>시스템 경로</translation>
+    </message>
+    <message>
+        <source>Description</source>
+        <translation>설명</translation>
+    </message>
+    <message>
+        <source>Manufacturer</source>
+        <translation>제조사</translation>
+    </message>
+    <message>
+        <source>Serial number</source>
+        <translation>일련번호</translation>
+    </message>
+    <message>
+        <source>No serial devices found</source>
+        <translation>직렬 장치를 찾을 수 없습니다</translation>
+    </message>
+    <message>
+        <source>&amp;Path:</source>
+        <translation>경로(&amp;P):</translation>
+    </message>
+    <message>
+        <source>&amp;Open</source>
+        <translation>열기(&amp;O)</translation>
+    </message>
+</context>
+<context>
     <name>queltor::SerialPort</name>
     <message>
         <source>Port number %1 is not available; the ports are %2 to %3.</source>
@@ -146,6 +189,10 @@
         <source>has a value of more than 1,000 characters on line %1</source>
         <translation>%1번째 줄의 값이 1,000자를 넘음</translation>
     </message>
+    <message>
+        <source>with it the file %1, so it is left as it is</source>
+        <translation>저장하면 파일을 쓸 수 없게 되므로 그대로 둡니다(%1)</translation>
+    </message>
 </context>
 <context>
     <name>queltor::StoredChoices</name>
@@ -274,6 +321,10 @@
     <message>
         <source>Unexpected failure: %1</source>
         <translation>예기치 않은 오류: %1</translation>
+    </message>
+    <message>
+        <source>Choose &amp;Device…</source>
+        <translation>장치 선택(&amp;D)…</translation>
     </message>
 </context>
 </TS>

@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 
@@ -77,6 +78,12 @@ std::optional<QByteArray> lookup(const QStringList &files, QByteArrayView group,
             return found;
     }
     return std::nullopt;
+}
+
+// UTF-8 text's length in characters, as the limit on a value counts them.
+qsizetype characters(QByteArrayView text)
+{
+    return std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<uchar>(c) & 0xC0) != 0x80; });
 }
 
 // The file a chain of symbolic links ends at: that file is replaced, the links stay.
@@ -182,7 +189,14 @@ QString SettingsStore::read(const QString &key, const QString &defaultText) cons
 
 bool SettingsStore::contains(const QString &key) const { return lookup(m_files, kSettings, key.toUtf8()).has_value(); }
 
-void SettingsStore::write(const QString &key, const QString &text)
+void SettingsStore::write(const QString &key, const QString &text) { save(kSettings, key, text.toUtf8()); }
+
+void SettingsStore::writePortDevice(int port, const QByteArray &device)
+{
+    save(kPorts, QStringLiteral("COM%1").arg(port), device);
+}
+
+void SettingsStore::save(QByteArrayView group, const QString &key, const QByteArray &value)
 {
     const QString &file = fileName();
     const QString target = resolvedLinks(file);
@@ -194,18 +208,17 @@ void SettingsStore::write(const QString &key, const QString &text)
             QCoreApplication::translate("queltor::SettingsStore", "The setting %1 could not be saved to %2: %3.")
                 .arg(key, where, why));
     };
-    if (text.size() > settings_text::kMaxValueChars)
+    if (characters(value) > settings_text::kMaxValueChars)
         fail(QCoreApplication::translate("queltor::SettingsStore", "the text is longer than 1,000 characters"));
 
     const QByteArray keyBytes = key.toUtf8();
-    const QByteArray value = text.toUtf8();
     // The text to save into, or nothing when the value is there already.
     const auto current = [&]() -> std::optional<QByteArray> {
         Contents contents = load(target);
         if (!contents.flaw.isEmpty())
             fail(QCoreApplication::translate("queltor::SettingsStore", "the file %1, so it is left as it is")
                      .arg(contents.flaw));
-        if (settings_text::value(contents.text, kSettings, keyBytes) == value)
+        if (settings_text::value(contents.text, group, keyBytes) == value)
             return std::nullopt;
         return contents.text;
     };
@@ -235,8 +248,12 @@ void SettingsStore::write(const QString &key, const QString &text)
     if (!before)
         return;
 
+    const QByteArray after = settings_text::withValue(*before, group, keyBytes, value);
+    // Quotes and escapes lengthen a value as written: never save a file the panel would refuse.
+    if (const QString flaw = settings_text::flaw(after); !flaw.isEmpty())
+        fail(QCoreApplication::translate("queltor::SettingsStore", "with it the file %1, so it is left as it is")
+                 .arg(flaw));
     QSaveFile save(target);
-    const QByteArray after = settings_text::withValue(*before, kSettings, keyBytes, value);
     if (!save.open(QIODevice::WriteOnly) || save.write(after) != after.size() || !save.commit())
         fail(QCoreApplication::translate("queltor::SettingsStore", "the file cannot be written (%1)")
                  .arg(asClause(save.errorString())));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +32,10 @@ public:
     // saying what could not be written and why, and then nothing is pending.
     void write(const QString &key, const QString &text);
 
+    // Maps port number n to device under group Ports, key COMn, byte for byte:
+    // that one value changes, or its line is added. Saved and failing as write() does.
+    void writePortDevice(int port, const QByteArray &device);
+
     // The device for port number n as written under group Ports, key COMn,
     // byte for byte; else the platform's own name for that port. Nothing when
     // a settings file that may map it cannot be used: no device is guessed then.
@@ -45,6 +50,8 @@ public:
     QString flaw() const;
 
 private:
+    void save(QByteArrayView group, const QString &key, const QByteArray &value);
+
     QStringList m_files; // the user's first, then the read-only fallbacks
 };
 

@@ -9,6 +9,7 @@
 #include "shell/about_box.h"
 #include "shell/accessibility.h"
 #include "shell/controls.h"
+#include "shell/device_dialog.h"
 #include "shell/frame_box.h"
 #include "shell/twips.h"
 
@@ -234,6 +235,8 @@ void frmMain::buildMenus()
         connect(choice(m_portEntries, entry, n), &QAction::triggered, this,
                 [this, n] { handle([this, n] { mnuCom_Click(n); }); });
     }
+    mnuChooseDevice = action(mnuComm, tr("Choose &Device…"), QStringLiteral("mnuChooseDevice"));
+    connect(mnuChooseDevice, &QAction::triggered, this, [this] { handle([this] { mnuChooseDevice_Click(); }); });
 
     mnuChannel = menu(mnuSet, tr("&Channel Count"), QStringLiteral("mnuChannel"));
     m_bankEntries = new QActionGroup(this);
@@ -455,6 +458,7 @@ void frmMain::showScanState()
     cboEnd->setEnabled(settingsEnabled);
     txtTerm->setEnabled(settingsEnabled);
     mnuComm->menuAction()->setEnabled(settingsEnabled);
+    mnuChooseDevice->setEnabled(settingsEnabled);
     fraMan->setEnabled(m_scan.manualFrameEnabled());
     fraAuto->setEnabled(m_scan.autoFrameEnabled());
 }
@@ -462,6 +466,22 @@ void frmMain::showScanState()
 void frmMain::mnuCom_Click(int n)
 {
     m_failures << choosePort(comScan, m_store, n, [this](int chosen) { checkEntry(m_portEntries, chosen); });
+}
+
+void frmMain::mnuChooseDevice_Click()
+{
+    // The checked port, or the one stored that the menu does not offer.
+    const QAction *checked = m_portEntries->checkedAction();
+    const int n = checked ? checked->data().toInt() : comScan.commPort();
+    DeviceDialog dialog(serialDevices(m_deviceFolder), QStringLiteral("COM%1").arg(n),
+                        m_store.portDevice(n).value_or(QByteArray()), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // Saved first: a choice that cannot be saved leaves the port on the device it has.
+    m_store.writePortDevice(n, dialog.chosenPath());
+    noteFailure([this] { comScan.setPortOpen(false); });
+    noteFailure([this, n] { comScan.setCommPort(n); });
+    noteFailure([this] { comScan.setPortOpen(true); });
 }
 
 void frmMain::mnuAbout_Click()

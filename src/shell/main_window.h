@@ -3,6 +3,7 @@
 #include "channel/bank.h"
 #include "channel/scan.h"
 #include "channel/two_digit_entry.h"
+#include "link/device_list.h"
 #include "link/serial_port.h"
 #include "link/settings_store.h"
 
@@ -50,6 +51,9 @@ public:
     const Scan &scan() const { return m_scan; }
     const SerialPort &port() const { return comScan; }
 
+    // Where Choose Device looks for the devices' stable links; tests give it a folder of their own.
+    void setDeviceFolder(const QByteArray &folder) { m_deviceFolder = folder; }
+
 protected:
     bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -68,6 +72,7 @@ private:
     void optAuto_Click();
     void optMan_Click();
     void mnuCom_Click(int n);
+    void mnuChooseDevice_Click();
     void mnuAbout_Click();
     void mnuFileExit_Click();
     void Form_Unload();
@@ -94,6 +99,7 @@ private:
     bool m_placed = false; // centred on the screen with the frame it was given
     QStringList m_failures;
     TwoDigitEntry m_typed;
+    QByteArray m_deviceFolder{kByIdFolder};
 
     QWidget *m_client = nullptr;
     QGroupBox *fraAuto = nullptr;
@@ -110,6 +116,7 @@ private:
     QTimer *tmrScan = nullptr;
 
     QMenu *mnuComm = nullptr;
+    QAction *mnuChooseDevice = nullptr;
     QMenu *mnuChannel = nullptr;
     QActionGroup *m_portEntries = nullptr; // mnuCom1, mnuCom2
     QActionGroup *m_bankEntries = nullptr; // mnuChNum(0) to mnuChNum(9)

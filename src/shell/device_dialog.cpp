@@ -1,0 +1,139 @@
+#include "shell/device_dialog.h"
+
+#include "link/settings_text.h"
+#include "shell/accessibility.h"
+
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace queltor {
+
+namespace {
+constexpr int kMinWidthChars = 60;
+constexpr int kListRows = 8;
+} // namespace
+
+DeviceDialog::DeviceDialog(const QList<SerialDevice> &devices, const QString &port, const QByteArray &current,
+                           QWidget *parent)
+    : QDialog(parent)
+    , m_devices(devices)
+    , m_chosen(current)
+{
+    setObjectName(QStringLiteral("deviceDialog"));
+    setWindowTitle(tr("Choose Device for %1").arg(port));
+    setModal(true);
+    auto *layout = new QVBoxLayout(this);
+
+    auto *listLabel = new QLabel(tr("&Devices plugged in:"), this);
+    layout->addWidget(listLabel);
+    m_list = new QTreeWidget(this);
+    m_list->setObjectName(QStringLiteral("lstDevices"));
+    m_list->setHeaderLabels(
+        {tr("Device"), tr("System path"), tr("Description"), tr("Manufacturer"), tr("Serial number")});
+    m_list->setRootIsDecorated(false);
+    m_list->setUniformRowHeights(true);
+    m_list->setAllColumnsShowFocus(true);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    listLabel->setBuddy(m_list);
+    m_list->setAccessibleName(spokenCaption(listLabel->text()));
+    for (const SerialDevice &device : std::as_const(m_devices)) {
+        // Bytes that are not UTF-8 show as \xNN; the path stored is the bytes themselves.
+        auto *item = new QTreeWidgetItem(m_list,
+                                         {settings_text::forDisplay(device.storedPath()),
+                                          settings_text::forDisplay(device.systemPath), device.description,
+                                          device.manufacturer, device.serialNumber});
+        item->setToolTip(0, item->text(0));
+    }
+    for (int column = 0; column < m_list->columnCount(); ++column)
+        m_list->resizeColumnToContents(column);
+    // Every column whole where the screen allows: by-id links run to some 70 characters.
+    int columnsWidth = 2 * m_list->frameWidth() + m_list->verticalScrollBar()->sizeHint().width();
+    for (int column = 0; column < m_list->columnCount(); ++column)
+        columnsWidth += m_list->columnWidth(column);
+    const int width = qMin(qMax(columnsWidth, fontMetrics().averageCharWidth() * kMinWidthChars),
+                           screen()->availableGeometry().width() * 8 / 10);
+    m_list->setMinimumSize(width, m_list->header()->sizeHint().height() + fontMetrics().height() * kListRows);
+    layout->addWidget(m_list);
+
+    auto *none = new QLabel(tr("No serial devices found"), this);
+    none->setObjectName(QStringLiteral("lblNoDevices"));
+    none->setTextFormat(Qt::PlainText);
+    layout->addWidget(none);
+    none->setVisible(m_devices.isEmpty());
+    listLabel->setVisible(!m_devices.isEmpty());
+    m_list->setVisible(!m_devices.isEmpty());
+
+    auto *form = new QFormLayout;
+    m_path = new QLineEdit(settings_text::forDisplay(current), this);
+    m_path->setObjectName(QStringLiteral("txtPath"));
+    m_path->setMinimumWidth(fontMetrics().averageCharWidth() * kMinWidthChars);
+    auto *pathLabel = new QLabel(tr("&Path:"), this);
+    pathLabel->setBuddy(m_path);
+    m_path->setAccessibleName(spokenCaption(pathLabel->text()));
+    form->addRow(pathLabel, m_path);
+    layout->addLayout(form);
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_ok = buttons->button(QDialogButtonBox::Ok);
+    m_ok->setObjectName(QStringLiteral("cmdOK"));
+    m_ok->setText(tr("&Open"));
+    m_ok->setDefault(true); // Enter in the list or the field opens
+    m_ok->setEnabled(!m_chosen.isEmpty());
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cmdCancel"));
+    layout->addWidget(buttons);
+
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // Selection, not the current row: the list makes its first row current when it takes the focus.
+    connect(m_list, &QTreeWidget::itemSelectionChanged, this, &DeviceDialog::deviceChosen);
+    connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] {
+        if (m_ok->isEnabled())
+            accept();
+    });
+    connect(m_path, &QLineEdit::textEdited, this, &DeviceDialog::pathEdited);
+
+    // The device the port is on now, where the list has it.
+    for (int row = 0; row < m_devices.size(); ++row) {
+        const SerialDevice &device = m_devices.at(row);
+        if (!current.isEmpty() && (current == device.systemPath || current == device.stableLink)) {
+            m_list->setCurrentItem(m_list->topLevelItem(row));
+            break;
+        }
+    }
+    if (m_devices.isEmpty())
+        m_path->setFocus();
+    else
+        m_list->setFocus();
+}
+
+void DeviceDialog::deviceChosen()
+{
+    const QList<QTreeWidgetItem *> selected = m_list->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const int row = m_list->indexOfTopLevelItem(selected.first());
+    m_chosen = m_devices.at(row).storedPath();
+    m_path->setText(settings_text::forDisplay(m_chosen));
+    m_ok->setEnabled(true);
+}
+
+void DeviceDialog::pathEdited(const QString &text)
+{
+    // Blanks around a typed or pasted path are taken for slips of the hand.
+    m_chosen = QFile::encodeName(text.trimmed());
+    // The list no longer names the choice.
+    const QSignalBlocker quiet(m_list);
+    m_list->clearSelection();
+    m_ok->setEnabled(!m_chosen.isEmpty());
+}
+
+} // namespace queltor
