@@ -279,7 +279,9 @@ void TestStartup::missingDeviceStillShowsWindow()
     panel.start();
     QCOMPARE(panel.messages.count(), 1);
     QCOMPARE(panel.messages.lastText(),
-             QStringLiteral("COM1 (%1) could not be opened: the device does not exist.").arg(missing));
+             QStringLiteral("COM1 (%1) could not be opened: the device does not exist. Plug the device in, or choose "
+                            "it with Set > Serial Port > Choose Device.")
+                 .arg(missing));
     QVERIFY(panel.window->isVisible());
     QVERIFY(!panel.window->port().portOpen());
     QCOMPARE(panel.window->channelCount(), 20);
