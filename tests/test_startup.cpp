@@ -168,7 +168,7 @@ void TestStartup::badStoredTextFallsBackToDefault()
     QCOMPARE(panel.messages.count(), 1);
     const MessageCatcher::Box box = panel.messages.boxes().first();
     QCOMPARE(box.title, QStringLiteral("QUELTOR"));
-    QCOMPARE(box.icon, QMessageBox::Information);
+    QCOMPARE(box.icon, QMessageBox::Warning);
     QCOMPARE(box.format, Qt::PlainText);
     QCOMPARE(box.text, QString(message).replace(QStringLiteral("{file}"), panel.config.fileName()));
 

@@ -3,11 +3,12 @@
 #include "channel/bank.h"
 #include "channel/scan.h"
 #include "channel/two_digit_entry.h"
-#include "link/serial_port.h"
+#include "link/link.h"
 #include "link/settings_store.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QStringList>
 
 #include <array>
@@ -26,6 +27,7 @@ namespace queltor {
 class ChannelButton;
 class ChannelDisplay;
 class ChannelList;
+class LinkStatusLabel;
 class PushButton;
 
 // The panel's one working window. Layout and wiring only: the command bytes,
@@ -48,7 +50,7 @@ public:
 
     int channelCount() const { return ChCount; }
     const Scan &scan() const { return m_scan; }
-    const SerialPort &port() const { return comScan; }
+    const Link &port() const { return comScan; }
 
 protected:
     bool event(QEvent *event) override;
@@ -74,6 +76,9 @@ private:
     void channelTyped(const QString &text);
 
     void showScanState();
+    void buildStatusBar();
+    void linkChanged(const LinkState &state);
+    void stopScan();
     void resizeToBank(int index);
     void centreOnScreen(Qt::Orientations directions);
     void centreDisplay();
@@ -83,10 +88,10 @@ private:
     void handle(const std::function<void()> &handler);
     void noteFailure(const std::function<void()> &step);
     void reportFailures();
-    void showMessage(const QString &title, const QString &text);
+    void showMessage(QMessageBox::Icon icon, const QString &title, const QString &text);
 
     SettingsStore m_store;
-    SerialPort comScan{m_store};
+    Link comScan{m_store};
     Scan m_scan;
     ScanSchedule m_schedule;
     QElapsedTimer m_clock;
@@ -108,6 +113,7 @@ private:
     QGroupBox *fraMan = nullptr;
     std::array<ChannelButton *, bank::kButtonCount> cmdCH{};
     QTimer *tmrScan = nullptr;
+    LinkStatusLabel *m_linkStatus = nullptr;
 
     QMenu *mnuComm = nullptr;
     QMenu *mnuChannel = nullptr;
