@@ -90,9 +90,10 @@ Link::Link(const SettingsStore &store, QObject *parent)
     , m_watcher(new QFileSystemWatcher(this))
     , m_poll(new QTimer(this))
 {
+    // The list first: registered after it was made, the hook runs before it is destroyed.
+    allLinks().push_back(this);
     static std::once_flag atExit;
     std::call_once(atExit, [] { std::atexit(&Link::closeAll); });
-    allLinks().push_back(this);
 
     m_poll->setInterval(kWaitPollMs);
     connect(m_poll, &QTimer::timeout, this, &Link::lookAgain);
