@@ -37,13 +37,6 @@
     </message>
 </context>
 <context>
-    <name>queltor::LinkStatusLabel</name>
-    <message>
-        <source>Connection</source>
-        <translation>연결</translation>
-    </message>
-</context>
-<context>
     <name>queltor::SerialPort</name>
     <message>
         <source>Port number %1 is not available; the ports are %2 to %3.</source>

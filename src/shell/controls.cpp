@@ -95,7 +95,6 @@ LinkStatusLabel::LinkStatusLabel(QWidget *parent)
     : QLabel(parent)
 {
     setTextFormat(Qt::PlainText);
-    setAccessibleName(tr("Connection"));
 }
 
 void LinkStatusLabel::setParts(const QString &port, const QString &device, const QString &condition)

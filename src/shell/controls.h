@@ -77,8 +77,8 @@ private:
 
 // The status line of the link: "COM1 · /dev/ttyUSB0 · connected". It never
 // widens the window; a device path too long for it is shortened in its
-// middle, the port and the condition never. The whole line is its tool tip
-// and its accessible description.
+// middle, the port and the condition never. Screen readers hear the line
+// shown as its name; the whole line is its description and its tool tip.
 class LinkStatusLabel : public QLabel
 {
     Q_OBJECT
