@@ -193,8 +193,12 @@ void TestMainWindow::bankShapesWindow()
     const QRect last = panel.button(count - 1)->geometry();
     QCOMPARE(frame->height() - last.bottom(), qRound(775 / 15.0) - qRound((270 + 345) / 15.0) + 1);
     QVERIFY(frame->geometry().bottom() < client->height());
+    // The status bar adds its own height below the client area, which keeps its place.
     QCOMPARE(panel.window->height(),
              client->height() + panel.window->menuBar()->height() + panel.window->statusBar()->height());
+    QCOMPARE(client->y(), panel.window->menuBar()->height());
+    QCOMPARE(panel.window->statusBar()->y(), client->geometry().bottom() + 1);
+    QCOMPARE(panel.window->windowTitle(), QStringLiteral("QUELTOR"));
 }
 
 void TestMainWindow::bankIsSavedBeforeListsChange()

@@ -2,6 +2,8 @@
 // port can be wrong: the window always comes up, with the failure said.
 #include "panel.h"
 
+#include "shell/controls.h"
+
 #include <QRadioButton>
 
 #include <QSerialPort>
@@ -306,10 +308,16 @@ void TestStartup::portHeldByAnotherOpenIsReported()
     QVERIFY2(panel.messages.lastText().contains(QStringLiteral("in use")), qPrintable(panel.messages.lastText()));
     QVERIFY(panel.window->isVisible());
     QVERIFY(!panel.window->port().portOpen());
+    auto *status = panel.child<LinkStatusLabel>(QStringLiteral("lblLink"));
+    QCOMPARE(status->fullText(),
+             QStringLiteral("COM1 · %1 · not connected: in use by %2 (PID %3)")
+                 .arg(panel.com1.slavePath(), QFileInfo(QCoreApplication::arguments().constFirst()).fileName())
+                 .arg(QCoreApplication::applicationPid()));
 
     // Once the other program lets go, choosing the port again connects.
     other.close();
     panel.choose(QStringLiteral("mnuCom1"));
+    QCOMPARE(status->fullText(), QStringLiteral("COM1 · %1 · connected").arg(panel.com1.slavePath()));
     panel.click(6);
     QCOMPARE(panel.com1.readAll(), QByteArray("V06\r\n"));
 }
