@@ -43,7 +43,7 @@ QString lockFilePath(const QString &systemLocation)
     const QString name = lockFileName(systemLocation);
     for (const char *folder : kLockFolders) {
         const QFileInfo info(QString::fromLatin1(folder));
-        const QString path = info.filePath() + QLatin1Char('/') + name;
+        QString path = info.filePath() + QLatin1Char('/') + name;
         if (info.isReadable() && (QFileInfo::exists(path) || info.isWritable()))
             return path;
     }
