@@ -142,7 +142,8 @@ void SerialPort::openDevice(const QByteArray &written)
             refuseMissing(written);
         refuseOpen(
             written,
-            QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.").arg(errnoClause(error)));
+            QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.").arg(errnoClause(error)),
+            LinkError::Cause::Other, errnoClause(error));
     }
     QString portName = QFile::decodeName(resolved);
     // A device whose own name is not UTF-8 is opened through a descriptor of it.
@@ -200,7 +201,8 @@ void SerialPort::openDevice(const QByteArray &written)
         }
         refuseOpen(
             written,
-            QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.").arg(asClause(qtReason)));
+            QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.").arg(asClause(qtReason)),
+            LinkError::Cause::Other, asClause(qtReason));
     }
 
     // Open can succeed with a side error left behind (TIOCEXCL refused, say);
