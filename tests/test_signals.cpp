@@ -95,10 +95,12 @@ void TestSignals::signalEndsPanelCleanly()
 
     RunningPanel first;
     QVERIFY(first.process.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(lockedBy(lock, first.pid()), 20000);
-    const termios during = pty.slaveSettings();
-    QCOMPARE(::cfgetospeed(&during), speed_t(B9600));
-    QCOMPARE(during.c_lflag & ICANON, tcflag_t(0));
+    // The lock file comes first, then the line settings.
+    const auto opened = [&pty] {
+        const termios during = pty.slaveSettings();
+        return ::cfgetospeed(&during) == B9600 && !(during.c_lflag & ICANON);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(lockedBy(lock, first.pid()) && opened(), 20000);
 
     QCOMPARE(::kill(static_cast<pid_t>(first.pid()), signal), 0);
     QVERIFY(first.process.waitForFinished(20000));
