@@ -42,7 +42,8 @@ stop_started() {
 
 # process_ended PID: true once a child has exited, reaped or not.
 process_ended() {
-  case $(ps -o stat= -p "$1" 2>/dev/null) in
+  # (|| true: a caller's ERR trap would otherwise report the ended process as a failure.)
+  case $(ps -o stat= -p "$1" 2>/dev/null || true) in
     "" | Z*) return 0 ;;
     *) return 1 ;;
   esac
