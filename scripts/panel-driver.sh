@@ -42,7 +42,8 @@ stop_started() {
 
 # process_ended PID: true once a child has exited, reaped or not.
 process_ended() {
-  case $(ps -o stat= -p "$1" 2>/dev/null) in
+  # (|| true: a caller's ERR trap would otherwise report the ended process as a failure.)
+  case $(ps -o stat= -p "$1" 2>/dev/null || true) in
     "" | Z*) return 0 ;;
     *) return 1 ;;
   esac
@@ -129,19 +130,36 @@ accessibility_bus_up() {
 # ------------------------------------------------------------------- device
 
 # start_device BINARY PORTS_DIR LOG: the simulated device with COM1 and COM2.
+# Its standard input is the FIFO DEVICE_INPUT (device.in beside the log),
+# opened for reading and writing so that it never blocks: device_command
+# writes its commands there.
 start_device() {
   local binary=$1 ports=$2 log=$3
   DEVICE_LOG=$log
   DEVICE_COM1=$ports/COM1
   DEVICE_COM2=$ports/COM2
+  DEVICE_INPUT=$(dirname "$log")/device.in
+  rm -f "$DEVICE_INPUT"
+  mkfifo "$DEVICE_INPUT"
   : >"$log"
-  "$binary" --port "COM1=$DEVICE_COM1" --port "COM2=$DEVICE_COM2" >"$log" 2>&1 &
+  "$binary" --port "COM1=$DEVICE_COM1" --port "COM2=$DEVICE_COM2" <>"$DEVICE_INPUT" >"$log" 2>&1 &
   DEVICE_PID=$!
   driver_pids+=("$DEVICE_PID")
   wait_until 10 device_ready || { echo "the simulated device did not start:" >&2; cat "$log" >&2; return 1; }
 }
 
 device_ready() { [ "$(grep -c ' ready at ' "$DEVICE_LOG")" -ge 2 ]; }
+
+# device_command WORD...: one command to the device, such as "unplug COM1" or "replug COM1".
+device_command() { printf '%s\n' "$*" >"$DEVICE_INPUT"; }
+
+# device_lock_file PORT: the lock file a program that opens the port's
+# pseudo-terminal takes (/run/lock/LCK..pts_N), from where the device last said it is.
+device_lock_file() {
+  local pts
+  pts=$(sed -nE "s/^[0-9:.]+ $1 (ready|replugged) at .* \(\/dev\/(pts\/[0-9]+)\)\$/\2/p" "$DEVICE_LOG" | tail -n1)
+  [ -n "$pts" ] && echo "/run/lock/LCK..${pts//\//_}"
+}
 
 # The commands the device received, one "COM1 07" a line.
 device_commands() { sed -nE 's/^[0-9:.]+ (COM[0-9]+) channel ([0-9]{2})$/\1 \2/p' "$DEVICE_LOG"; }
@@ -279,11 +297,13 @@ message_box_gone() { ! window_shown "$MESSAGE_BOX"; }
 # control_path NAME: the steps that lead to NAME in the panel's tree, one a
 # line. Controls go by their accessible names ("CH 07", "Start CH", "Scan
 # Term"); where a frame shares its option button's name, or the display its
-# frame's, the role tells them apart. The one place names map to controls.
+# frame's, the role tells them apart; the status bar's line is "Connection".
+# The one place names map to controls.
 control_path() {
   case $1 in
     "Auto" | "Manual") echo "@radio button=$1" ;;
     "Channel display") echo "@label=Channel" ;;
+    "Connection") printf '%s\n' "@status bar" "@label" ;;
     *) echo "$1" ;;
   esac
 }
@@ -346,6 +366,14 @@ click_in_window() {
 
 # control_text NAME: what the control shows.
 control_text() { on_control text "$1"; }
+
+# The status bar's line about the port: "COM1 · /dev/ttyUSB0 · connected"
+# (a long path is shortened in its middle, the rest never).
+status_text() { control_text Connection; }
+status_ends_with() { [[ $(status_text 2>/dev/null) == *"$1" ]]; }
+
+# wait_status ENDING [SECONDS]: until the status line ends with ENDING.
+wait_status() { wait_until "${2:-10}" status_ends_with "$1"; }
 
 # wait_control STATE NAME: until the control is shown, hidden, not-shown,
 # enabled, disabled, checked, unchecked, selected or unselected.

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
+#include <QStatusBar>
 
 #include <termios.h>
 
@@ -192,7 +193,12 @@ void TestMainWindow::bankShapesWindow()
     const QRect last = panel.button(count - 1)->geometry();
     QCOMPARE(frame->height() - last.bottom(), qRound(775 / 15.0) - qRound((270 + 345) / 15.0) + 1);
     QVERIFY(frame->geometry().bottom() < client->height());
-    QCOMPARE(panel.window->height(), client->height() + panel.window->menuBar()->height());
+    // The status bar adds its own height below the client area, which keeps its place.
+    QCOMPARE(panel.window->height(),
+             client->height() + panel.window->menuBar()->height() + panel.window->statusBar()->height());
+    QCOMPARE(client->y(), panel.window->menuBar()->height());
+    QCOMPARE(panel.window->statusBar()->y(), client->geometry().bottom() + 1);
+    QCOMPARE(panel.window->windowTitle(), QStringLiteral("QUELTOR"));
 }
 
 void TestMainWindow::bankIsSavedBeforeListsChange()
@@ -381,7 +387,7 @@ void TestMainWindow::failedWriteLeavesDisplayAlone()
     panel.click(5);
     QCOMPARE(panel.messages.count(), 1);
     QCOMPARE(panel.messages.boxes().first().title, QStringLiteral("QUELTOR"));
-    QCOMPARE(panel.messages.boxes().first().icon, QMessageBox::Information);
+    QCOMPARE(panel.messages.boxes().first().icon, QMessageBox::Warning);
     QVERIFY2(panel.messages.lastText().contains(QStringLiteral("COM1 (%1)").arg(panel.com1.slavePath())),
              qPrintable(panel.messages.lastText()));
     QCOMPARE(panel.display()->text(), QStringLiteral("12"));

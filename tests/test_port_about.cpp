@@ -97,7 +97,9 @@ void TestPortAbout::missingPortIsSavedMarkedAndReported()
     QVERIFY(!panel.window->port().portOpen());
     QCOMPARE(panel.messages.count(), 1);
     QCOMPARE(panel.messages.lastText(),
-             QStringLiteral("COM2 (%1) could not be opened: the device does not exist.").arg(missing));
+             QStringLiteral("COM2 (%1) could not be opened: the device does not exist. Plug the device in, or choose "
+                            "it with Set > Serial Port > Choose Device.")
+                 .arg(missing));
 
     // The next selection reports its failed write, and the panel lives on.
     panel.click(5);

@@ -1,4 +1,5 @@
 #include "link/link_error.h"
+#include "link/port_lock.h"
 #include "link/serial_port.h"
 #include "link/settings_store.h"
 
@@ -6,6 +7,7 @@
 #include "temp_config.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QSerialPort>
 #include <QtTest>
 
@@ -153,11 +155,17 @@ void TestSerialPort::openFailures_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("missing device") << QStringLiteral("missing") << QStringLiteral("the device does not exist");
-    QTest::newRow("missing directory") << QStringLiteral("missing-dir") << QStringLiteral("the device does not exist");
-    QTest::newRow("path through a plain file")
-        << QStringLiteral("under-file") << QStringLiteral("the device does not exist");
+    const QString missing = QStringLiteral("the device does not exist. Plug the device in, or choose it with "
+                                           "Set > Serial Port > Choose Device");
+    QTest::newRow("missing device") << QStringLiteral("missing") << missing;
+    QTest::newRow("missing directory") << QStringLiteral("missing-dir") << missing;
+    QTest::newRow("path through a plain file") << QStringLiteral("under-file") << missing;
     QTest::newRow("plain file") << QStringLiteral("file") << QStringLiteral("it is not a serial port");
+    // The lock file is named after the path: "LCK..", then 251 characters.
+    QTest::newRow("path too long for a lock file")
+        << QStringLiteral("long")
+        << QStringLiteral("its path is too long to name a lock file after it (a lock file name may have 255 "
+                          "characters; this one would have 256). Give the device a shorter path");
 }
 
 void TestSerialPort::openFailures()
@@ -167,7 +175,16 @@ void TestSerialPort::openFailures()
     PortOnPty link;
     QVERIFY(link.pty.isValid());
     QString device = link.config.path() + QStringLiteral("/ttyNONE");
-    if (kind == QLatin1String("missing-dir")) {
+    if (kind == QLatin1String("long")) {
+        QString folder = link.config.path();
+        while (folder.size() < 251 - 10)
+            folder += QStringLiteral("/deep");
+        QVERIFY(QDir().mkpath(folder));
+        device = folder + QLatin1Char('/') + QString(250 - folder.size(), QLatin1Char('x'));
+        QCOMPARE(device.size(), 251);
+        QFile file(device);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else if (kind == QLatin1String("missing-dir")) {
         device = link.config.path() + QStringLiteral("/gone/ttyUSB0");
     } else if (kind == QLatin1String("file") || kind == QLatin1String("under-file")) {
         QFile file(device);
@@ -190,36 +207,62 @@ void TestSerialPort::openFailures()
 
 void TestSerialPort::portInUse_data()
 {
-    QTest::addColumn<bool>("heldByQSerialPort");
+    QTest::addColumn<QString>("holder");
 
-    QTest::newRow("held by another SerialPort") << false;
-    QTest::newRow("held by a bare QSerialPort") << true;
+    QTest::newRow("held by another SerialPort") << QStringLiteral("SerialPort");
+    QTest::newRow("held by a bare QSerialPort") << QStringLiteral("QSerialPort");
+    // Another program's lock file, in the form QSerialPort writes it.
+    QTest::newRow("locked by another program") << QStringLiteral("lock file");
 }
 
+// The message names the program that holds the port and its process number.
 void TestSerialPort::portInUse()
 {
-    QFETCH(bool, heldByQSerialPort);
+    QFETCH(QString, holder);
     PortOnPty link(2);
     QVERIFY(link.pty.isValid());
 
-    SerialPort holder(link.store);
-    QSerialPort bareHolder;
-    if (heldByQSerialPort) {
-        bareHolder.setPortName(link.pty.slavePath());
-        QVERIFY(bareHolder.open(QIODevice::ReadWrite));
+    SerialPort other(link.store);
+    QSerialPort bare;
+    QProcess sleeper;
+    qint64 pid = QCoreApplication::applicationPid();
+    QString program = QFileInfo(QCoreApplication::arguments().constFirst()).fileName();
+    const QString lock = port_lock::lockFilePath(link.pty.slavePath());
+    if (holder == QLatin1String("QSerialPort")) {
+        bare.setPortName(link.pty.slavePath());
+        QVERIFY(bare.open(QIODevice::ReadWrite));
+        QVERIFY2(QFileInfo::exists(lock), qPrintable(lock)); // where QSerialPort put it
+    } else if (holder == QLatin1String("SerialPort")) {
+        other.setCommPort(2);
+        other.setPortOpen(true);
     } else {
-        holder.setCommPort(2);
-        holder.setPortOpen(true);
+        sleeper.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        QVERIFY(sleeper.waitForStarted());
+        pid = sleeper.processId();
+        program = QStringLiteral("sleep");
+        QFile file(lock);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::number(pid) + "\nsleep\n");
     }
+    const auto cleanUp = qScopeGuard([&] {
+        sleeper.kill();
+        sleeper.waitForFinished();
+        if (holder == QLatin1String("lock file"))
+            QFile::remove(lock);
+    });
 
     QCOMPARE(linkErrorOf([&] { link.port.setPortOpen(true); }),
-             QStringLiteral("COM2 (%1) could not be opened: the port is in use by another program.")
-                 .arg(link.pty.slavePath()));
+             QStringLiteral("COM2 (%1) could not be opened: the port is in use by %2 (PID %3). Quit that program, "
+                            "then choose the port again in Set > Serial Port.")
+                 .arg(link.pty.slavePath(), program)
+                 .arg(pid));
     QVERIFY(!link.port.portOpen());
 
     // Free again once the other lets go.
-    holder.setPortOpen(false);
-    bareHolder.close();
+    other.setPortOpen(false);
+    bare.close();
+    if (holder == QLatin1String("lock file"))
+        QVERIFY(QFile::remove(lock));
     link.port.setPortOpen(true);
     link.port.output(kCommand);
     QCOMPARE(link.pty.readAll(), kCommand);
@@ -237,7 +280,8 @@ void TestSerialPort::noPermission()
     QVERIFY2(message.startsWith(
                  QStringLiteral("COM1 (%1) could not be opened: you have no permission").arg(link.pty.slavePath())),
              qPrintable(message));
-    QVERIFY2(message.contains(QLatin1String("dialout")), qPrintable(message));
+    // No group may write to it, so joining one would not help.
+    QVERIFY2(message.contains(QLatin1String("ask your administrator")), qPrintable(message));
 }
 
 void TestSerialPort::writeWhileClosed()
@@ -475,7 +519,9 @@ void TestSerialPort::pathsAreUsedAsWritten()
     port.setPortOpen(false);
     QCOMPARE(::unlink(path.constData()), 0);
     QCOMPARE(linkErrorOf([&] { port.setPortOpen(true); }),
-             QStringLiteral("COM1 (%1) could not be opened: the device does not exist.").arg(shown));
+             QStringLiteral("COM1 (%1) could not be opened: the device does not exist. Plug the device in, or choose "
+                            "it with Set > Serial Port > Choose Device.")
+                 .arg(shown));
 }
 
 void TestSerialPort::deviceNamedInBytesIsReached()

@@ -2,6 +2,8 @@
 // port can be wrong: the window always comes up, with the failure said.
 #include "panel.h"
 
+#include "shell/controls.h"
+
 #include <QRadioButton>
 
 #include <QSerialPort>
@@ -168,7 +170,7 @@ void TestStartup::badStoredTextFallsBackToDefault()
     QCOMPARE(panel.messages.count(), 1);
     const MessageCatcher::Box box = panel.messages.boxes().first();
     QCOMPARE(box.title, QStringLiteral("QUELTOR"));
-    QCOMPARE(box.icon, QMessageBox::Information);
+    QCOMPARE(box.icon, QMessageBox::Warning);
     QCOMPARE(box.format, Qt::PlainText);
     QCOMPARE(box.text, QString(message).replace(QStringLiteral("{file}"), panel.config.fileName()));
 
@@ -279,7 +281,9 @@ void TestStartup::missingDeviceStillShowsWindow()
     panel.start();
     QCOMPARE(panel.messages.count(), 1);
     QCOMPARE(panel.messages.lastText(),
-             QStringLiteral("COM1 (%1) could not be opened: the device does not exist.").arg(missing));
+             QStringLiteral("COM1 (%1) could not be opened: the device does not exist. Plug the device in, or choose "
+                            "it with Set > Serial Port > Choose Device.")
+                 .arg(missing));
     QVERIFY(panel.window->isVisible());
     QVERIFY(!panel.window->port().portOpen());
     QCOMPARE(panel.window->channelCount(), 20);
@@ -304,10 +308,16 @@ void TestStartup::portHeldByAnotherOpenIsReported()
     QVERIFY2(panel.messages.lastText().contains(QStringLiteral("in use")), qPrintable(panel.messages.lastText()));
     QVERIFY(panel.window->isVisible());
     QVERIFY(!panel.window->port().portOpen());
+    auto *status = panel.child<LinkStatusLabel>(QStringLiteral("lblLink"));
+    QCOMPARE(status->fullText(),
+             QStringLiteral("COM1 · %1 · not connected: in use by %2 (PID %3)")
+                 .arg(panel.com1.slavePath(), QFileInfo(QCoreApplication::arguments().constFirst()).fileName())
+                 .arg(QCoreApplication::applicationPid()));
 
     // Once the other program lets go, choosing the port again connects.
     other.close();
     panel.choose(QStringLiteral("mnuCom1"));
+    QCOMPARE(status->fullText(), QStringLiteral("COM1 · %1 · connected").arg(panel.com1.slavePath()));
     panel.click(6);
     QCOMPARE(panel.com1.readAll(), QByteArray("V06\r\n"));
 }

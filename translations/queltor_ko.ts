@@ -45,6 +45,41 @@
     </message>
 </context>
 <context>
+    <name>queltor::Link</name>
+    <message>
+        <source>The panel reconnects by itself when the device is back.</source>
+        <translation>장치가 다시 연결되면 패널이 스스로 다시 연결합니다.</translation>
+    </message>
+    <message>
+        <source>connected</source>
+        <translation>연결됨</translation>
+    </message>
+    <message>
+        <source>not connected: %1; reconnects when it is back</source>
+        <translation>연결 안 됨: %1 (장치가 돌아오면 다시 연결합니다)</translation>
+    </message>
+    <message>
+        <source>not connected: %1; connects when it is plugged in</source>
+        <translation>연결 안 됨: %1 (장치를 꽂으면 연결합니다)</translation>
+    </message>
+    <message>
+        <source>not connected</source>
+        <translation>연결 안 됨</translation>
+    </message>
+    <message>
+        <source>not connected: %1</source>
+        <translation>연결 안 됨: %1</translation>
+    </message>
+    <message>
+        <source>%1 was closed: the device has gone away.</source>
+        <translation>%1을(를) 닫았습니다: 장치가 분리되었습니다.</translation>
+    </message>
+    <message>
+        <source>unplugged</source>
+        <translation>분리됨</translation>
+    </message>
+</context>
+<context>
     <name>queltor::SerialPort</name>
     <message>
         <source>Port number %1 is not available; the ports are %2 to %3.</source>
@@ -57,14 +92,6 @@
     <message>
         <source>the device does not exist</source>
         <translation>장치가 없습니다</translation>
-    </message>
-    <message>
-        <source>the port is in use by another program</source>
-        <translation>다른 프로그램이 포트를 사용하고 있습니다</translation>
-    </message>
-    <message>
-        <source>you have no permission to use it (add yourself to the dialout group: sudo usermod -aG dialout $USER, then log in again)</source>
-        <translation>사용 권한이 없습니다 (dialout 그룹에 사용자를 추가한 뒤 다시 로그인하십시오: sudo usermod -aG dialout $USER)</translation>
     </message>
     <message>
         <source>it is not a serial port</source>
@@ -109,6 +136,62 @@
     <message>
         <source>could not be opened: its path holds a zero byte, which no path can.</source>
         <translation>포트를 열 수 없습니다: 경로에 0 바이트가 들어 있습니다. 경로에는 0 바이트가 있을 수 없습니다.</translation>
+    </message>
+    <message>
+        <source>you have no permission to use it (add yourself to the %1 group: sudo usermod -aG %1 $USER, then log in again)</source>
+        <translation>사용 권한이 없습니다 (%1 그룹에 사용자를 추가한 뒤 다시 로그인하십시오: sudo usermod -aG %1 $USER)</translation>
+    </message>
+    <message>
+        <source>you have no permission to use it (ask your administrator for access)</source>
+        <translation>사용 권한이 없습니다 (관리자에게 사용 권한을 요청하십시오)</translation>
+    </message>
+    <message>
+        <source>could not be opened: its path is too long to name a lock file after it (a lock file name may have %1 characters; this one would have %2). Give the device a shorter path.</source>
+        <translation>포트를 열 수 없습니다: 경로가 너무 길어 잠금 파일 이름을 지을 수 없습니다 (잠금 파일 이름은 %1자까지인데 이 이름은 %2자가 됩니다). 장치에 더 짧은 경로를 주십시오.</translation>
+    </message>
+    <message>
+        <source>its path is too long for a lock file</source>
+        <translation>경로가 잠금 파일 이름으로 쓰기에 너무 깁니다</translation>
+    </message>
+    <message>
+        <source>it does not take 9600 baud, 8N1</source>
+        <translation>9600보, 8N1 설정을 받아들이지 않습니다</translation>
+    </message>
+    <message>
+        <source>could not be opened: the device does not exist. Plug the device in, or choose it with Set &gt; Serial Port &gt; Choose Device.</source>
+        <translation>포트를 열 수 없습니다: 장치가 없습니다. 장치를 꽂거나, 설정 &gt; 직렬 포트 &gt; 장치 선택에서 장치를 고르십시오.</translation>
+    </message>
+    <message>
+        <source>could not be opened: the lock file %1, left behind by a program that has ended (PID %2), is in the way and cannot be removed. Ask your administrator to delete it.</source>
+        <translation>포트를 열 수 없습니다: 이미 끝난 프로그램(PID %2)이 남긴 잠금 파일 %1이(가) 가로막고 있으며, 이 파일을 지울 수 없습니다. 관리자에게 지워 달라고 요청하십시오.</translation>
+    </message>
+    <message>
+        <source>a stale lock file is in the way</source>
+        <translation>남은 잠금 파일이 가로막고 있습니다</translation>
+    </message>
+    <message>
+        <source>no permission to use it</source>
+        <translation>사용 권한 없음</translation>
+    </message>
+    <message>
+        <source>another program</source>
+        <translation>다른 프로그램</translation>
+    </message>
+    <message>
+        <source>could not be opened: the port is in use by %1 (PID %2). Quit that program, then choose the port again in Set &gt; Serial Port.</source>
+        <translation>포트를 열 수 없습니다: %1(PID %2)이(가) 포트를 사용하고 있습니다. 그 프로그램을 끝낸 뒤 설정 &gt; 직렬 포트에서 포트를 다시 고르십시오.</translation>
+    </message>
+    <message>
+        <source>in use by %1 (PID %2)</source>
+        <translation>%1(PID %2)이(가) 사용 중</translation>
+    </message>
+    <message>
+        <source>could not be opened: the port is in use by another program. Quit it, then choose the port again in Set &gt; Serial Port.</source>
+        <translation>포트를 열 수 없습니다: 다른 프로그램이 포트를 사용하고 있습니다. 그 프로그램을 끝낸 뒤 설정 &gt; 직렬 포트에서 포트를 다시 고르십시오.</translation>
+    </message>
+    <message>
+        <source>in use by another program</source>
+        <translation>다른 프로그램이 사용 중</translation>
     </message>
 </context>
 <context>

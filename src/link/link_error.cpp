@@ -5,8 +5,10 @@
 
 namespace queltor {
 
-LinkError::LinkError(QString message)
+LinkError::LinkError(QString message, Cause cause, QString condition)
     : m_message(std::move(message))
+    , m_cause(cause)
+    , m_condition(std::move(condition))
     , m_what(m_message.toUtf8())
 {
 }

@@ -1,13 +1,13 @@
 #include "link/port_choice.h"
 
 #include "channel/numbers.h"
+#include "link/link.h"
 #include "link/link_error.h"
-#include "link/serial_port.h"
 #include "link/settings_store.h"
 
 namespace queltor {
 
-QStringList choosePort(SerialPort &port, SettingsStore &store, int n, const std::function<void(int)> &markChosen)
+QStringList choosePort(Link &port, SettingsStore &store, int n, const std::function<void(int)> &markChosen)
 {
     QStringList failures;
     const auto step = [&failures](const std::function<void()> &action) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/link_error.h"
+
 #include <QByteArray>
 #include <QSerialPort>
 #include <QString>
@@ -27,14 +29,21 @@ public:
     void setCommPort(int port);
     int commPort() const { return m_commPort; }
 
-    // Opens the numbered port with the line settings, or closes it.
-    // Closing a closed port does nothing.
+    // Opens the numbered port on the device the settings map it to, with the
+    // line settings, or closes it. Closing a closed port does nothing.
     void setPortOpen(bool open);
     bool portOpen() const { return m_port.isOpen(); }
+
+    // Opens the numbered port on this device, written as in the settings
+    // file, whatever the file says now; nothing while the port is open.
+    void openDevice(const QByteArray &written);
 
     // Hands every byte to the operating system before returning; anything less is
     // a LinkError and nothing of it stays queued for later.
     void output(const QByteArray &bytes);
+
+    // The open port's file descriptor; -1 while closed.
+    int handle() const { return m_port.isOpen() ? static_cast<int>(m_port.handle()) : -1; }
 
     // The device the current port number maps to, byte for byte as the settings
     // file has it (empty while that cannot be known); the same shown as text;
@@ -43,8 +52,17 @@ public:
     QString deviceName() const;
     QString portLabel() const;
 
+    // Where a device written as in the settings file is: a bare name is in /dev.
+    static QByteArray location(const QByteArray &written);
+
 private:
-    [[noreturn]] void fail(const QString &what) const;
+    [[noreturn]] void fail(const QString &what, LinkError::Cause cause = LinkError::Cause::Other) const;
+    [[noreturn]] void refuseOpen(const QByteArray &device, const QString &what,
+                                 LinkError::Cause cause = LinkError::Cause::Other, const QString &condition = {}) const;
+    [[noreturn]] void refuseMissing(const QByteArray &device) const;
+#ifdef Q_OS_UNIX
+    [[noreturn]] void refuseHeld(const QByteArray &device, const QString &portName, const char *resolved) const;
+#endif
 
     const SettingsStore &m_store;
     QSerialPort m_port;

@@ -87,4 +87,63 @@ void ChannelDisplay::followPalette()
     m_inking = false;
 }
 
+namespace {
+const QString kSeparator = QStringLiteral(" · ");
+} // namespace
+
+LinkStatusLabel::LinkStatusLabel(QWidget *parent)
+    : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+}
+
+void LinkStatusLabel::setParts(const QString &port, const QString &device, const QString &condition)
+{
+    m_port = port;
+    m_device = device;
+    m_condition = condition;
+    const QString full = fullText();
+    setToolTip(full);
+    setAccessibleDescription(full);
+    fit();
+}
+
+QString LinkStatusLabel::fullText() const
+{
+    QStringList parts{m_port};
+    if (!m_device.isEmpty())
+        parts << m_device;
+    parts << m_condition;
+    return parts.join(kSeparator);
+}
+
+QSize LinkStatusLabel::sizeHint() const { return {0, QLabel::sizeHint().height()}; }
+
+void LinkStatusLabel::resizeEvent(QResizeEvent *event)
+{
+    QLabel::resizeEvent(event);
+    fit();
+}
+
+void LinkStatusLabel::changeEvent(QEvent *event)
+{
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        fit();
+}
+
+void LinkStatusLabel::fit()
+{
+    const QFontMetrics metrics = fontMetrics();
+    const int room = contentsRect().width() - 2 * margin();
+    QString line = fullText();
+    if (!m_device.isEmpty() && metrics.horizontalAdvance(line) > room) {
+        const int rest = metrics.horizontalAdvance(m_port + kSeparator + kSeparator + m_condition);
+        const QString device = metrics.elidedText(m_device, Qt::ElideMiddle, qMax(0, room - rest));
+        line = m_port + kSeparator + device + kSeparator + m_condition;
+    }
+    if (line != text())
+        setText(line);
+}
+
 } // namespace queltor

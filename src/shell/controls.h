@@ -75,4 +75,32 @@ private:
     bool m_inking = false;
 };
 
+// The status line of the link: "COM1 · /dev/ttyUSB0 · connected". It never
+// widens the window; a device path too long for it is shortened in its
+// middle, the port and the condition never. Screen readers hear the line
+// shown as its name; the whole line is its description and its tool tip.
+class LinkStatusLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit LinkStatusLabel(QWidget *parent = nullptr);
+
+    void setParts(const QString &port, const QString &device, const QString &condition);
+    QString fullText() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void fit();
+
+    QString m_port;
+    QString m_device;
+    QString m_condition;
+};
+
 } // namespace queltor

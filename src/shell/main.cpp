@@ -1,3 +1,4 @@
+#include "link/exit_signals.h"
 #include "shell/main_window.h"
 #include "shell/translations.h"
 
@@ -23,7 +24,10 @@ Qt's own options work as well, such as -platform NAME, -style NAME and
 Settings live in $XDG_CONFIG_HOME/QUELTOR/QUELTOR.conf (by default
 ~/.config/QUELTOR/QUELTOR.conf). Port n is /dev/ttyS(n-1) unless the group
 [Ports] maps it elsewhere, as in COM1=/dev/ttyUSB0. A serial device needs
-membership of the dialout group. See queltor(1).
+membership of its group (dialout on Debian). The status bar shows the
+port, its device and whether it is connected; a device that is unplugged
+is opened again by itself when it is back. SIGTERM, SIGINT and SIGHUP end
+the panel as File > Exit does. See queltor(1).
 )";
 
 // --help and --version answer before Qt starts, so they need no display.
@@ -58,8 +62,15 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("org.queltor.queltor"));
     queltor::loadTranslations(app);
 
+    // Logout, shutdown, kill and Ctrl+C end the panel as File > Exit does:
+    // the port closed, its lock file gone and its line settings put back.
+    queltor::ExitSignals exitSignals;
     queltor::frmMain window;
+    QObject::connect(&exitSignals, &queltor::ExitSignals::received, &window, &QWidget::close);
     window.Form_Load();
+    // Told to end while start-up's message was showing, before the loop ran.
+    if (exitSignals.count() > 0)
+        return 0;
     window.show();
     return QApplication::exec();
 }

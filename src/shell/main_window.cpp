@@ -27,6 +27,7 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTimer>
 
 #include <chrono>
@@ -109,6 +110,7 @@ frmMain::frmMain(QWidget *parent)
 
     buildControls();
     buildMenus();
+    buildStatusBar();
     setTabOrder();
 
     m_client->setFixedSize(twips::toPixels(kClientWidth), twips::toPixels(kBuiltClientHeight));
@@ -200,6 +202,19 @@ void frmMain::buildControls()
     connect(optAuto, &QRadioButton::clicked, this, [this] { handle([this] { optAuto_Click(); }); });
     connect(optMan, &QRadioButton::clicked, this, [this] { handle([this] { optMan_Click(); }); });
     connect(tmrScan, &QTimer::timeout, this, [this] { handle([this] { tmrScan_Timer(); }); });
+}
+
+// Below the client area, which keeps its size: the window grows by the bar's height.
+void frmMain::buildStatusBar()
+{
+    QStatusBar *bar = statusBar();
+    bar->setObjectName(QStringLiteral("statusBar"));
+    bar->setSizeGripEnabled(false);
+    m_linkStatus = new LinkStatusLabel(bar);
+    m_linkStatus->setObjectName(QStringLiteral("lblLink"));
+    bar->addWidget(m_linkStatus, 1);
+    linkChanged(comScan.state());
+    connect(&comScan, &Link::stateChanged, this, &frmMain::linkChanged);
 }
 
 void frmMain::buildMenus()
@@ -386,11 +401,12 @@ void frmMain::cmdAuto_Click()
     if (!m_scan.started()) {
         switch (m_scan.start(cboStart->currentText(), cboEnd->currentText(), txtTerm->text())) {
         case Scan::StartOutcome::EndBelowStart:
-            showMessage(tr("Channel Error"), tr("Set Start CH less than End CH..."));
+            showMessage(QMessageBox::Information, tr("Channel Error"), tr("Set Start CH less than End CH..."));
             cboStart->setFocus();
             return;
         case Scan::StartOutcome::TermOutOfRange:
-            showMessage(tr("Scan Term Error"), tr("Set Scan Term between 0 and 65.535 sec..."));
+            showMessage(QMessageBox::Information, tr("Scan Term Error"),
+                        tr("Set Scan Term between 0 and 65.535 sec..."));
             txtTerm->setFocus();
             return;
         case Scan::StartOutcome::Started:
@@ -424,9 +440,7 @@ void frmMain::tmrScan_Timer()
         SelectChannel(*channel);
     } catch (const LinkError &) {
         // Stopped before the message is shown, so a failing port cannot stack a box per tick.
-        m_scan.stop();
-        tmrScan->stop();
-        showScanState();
+        stopScan();
         throw;
     }
     m_scan.advance(cboStart->currentText(), cboEnd->currentText());
@@ -447,6 +461,27 @@ void frmMain::optMan_Click()
     m_scan.chooseManual();
     tmrScan->stop();
     showScanState();
+}
+
+void frmMain::stopScan()
+{
+    if (!m_scan.started())
+        return;
+    m_scan.stop();
+    tmrScan->stop();
+    showScanState();
+}
+
+void frmMain::linkChanged(const LinkState &state)
+{
+    m_linkStatus->setParts(state.portName(), state.device, state.condition());
+    if (state.lostMessage.isEmpty())
+        return;
+    // The device went away between commands: the scan stops before anyone is told.
+    stopScan();
+    m_failures << state.lostMessage;
+    // Shown from the event loop, not from inside the link's announcement.
+    QMetaObject::invokeMethod(this, &frmMain::reportFailures, Qt::QueuedConnection);
 }
 
 void frmMain::showScanState()
@@ -528,12 +563,12 @@ void frmMain::reportFailures()
         return;
     // Taken before the box opens: handlers that run while it is open report their own.
     const QStringList failures = std::exchange(m_failures, {});
-    showMessage(QStringLiteral("QUELTOR"), failures.join(QStringLiteral("\n\n")));
+    showMessage(QMessageBox::Warning, QStringLiteral("QUELTOR"), failures.join(QStringLiteral("\n\n")));
 }
 
-void frmMain::showMessage(const QString &title, const QString &text)
+void frmMain::showMessage(QMessageBox::Icon icon, const QString &title, const QString &text)
 {
-    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, this);
+    QMessageBox box(icon, title, text, QMessageBox::Ok, this);
     // Messages quote the settings file and device paths: never markup.
     box.setTextFormat(Qt::PlainText);
     box.exec();

@@ -4,11 +4,12 @@
 #include "channel/scan.h"
 #include "channel/two_digit_entry.h"
 #include "link/device_list.h"
-#include "link/serial_port.h"
+#include "link/link.h"
 #include "link/settings_store.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QStringList>
 
 #include <array>
@@ -27,6 +28,7 @@ namespace queltor {
 class ChannelButton;
 class ChannelDisplay;
 class ChannelList;
+class LinkStatusLabel;
 class PushButton;
 
 // The panel's one working window. Layout and wiring only: the command bytes,
@@ -49,7 +51,7 @@ public:
 
     int channelCount() const { return ChCount; }
     const Scan &scan() const { return m_scan; }
-    const SerialPort &port() const { return comScan; }
+    const Link &port() const { return comScan; }
 
     // Where Choose Device looks for the devices' stable links; tests give it a folder of their own.
     void setDeviceFolder(const QByteArray &folder) { m_deviceFolder = folder; }
@@ -79,6 +81,9 @@ private:
     void channelTyped(const QString &text);
 
     void showScanState();
+    void buildStatusBar();
+    void linkChanged(const LinkState &state);
+    void stopScan();
     void resizeToBank(int index);
     void centreOnScreen(Qt::Orientations directions);
     void centreDisplay();
@@ -88,10 +93,10 @@ private:
     void handle(const std::function<void()> &handler);
     void noteFailure(const std::function<void()> &step);
     void reportFailures();
-    void showMessage(const QString &title, const QString &text);
+    void showMessage(QMessageBox::Icon icon, const QString &title, const QString &text);
 
     SettingsStore m_store;
-    SerialPort comScan{m_store};
+    Link comScan{m_store};
     Scan m_scan;
     ScanSchedule m_schedule;
     QElapsedTimer m_clock;
@@ -114,6 +119,7 @@ private:
     QGroupBox *fraMan = nullptr;
     std::array<ChannelButton *, bank::kButtonCount> cmdCH{};
     QTimer *tmrScan = nullptr;
+    LinkStatusLabel *m_linkStatus = nullptr;
 
     QMenu *mnuComm = nullptr;
     QAction *mnuChooseDevice = nullptr;

@@ -113,7 +113,7 @@ mean_gap_ms() {
 
 ended_with_status() {
   local status=0
-  wait_until 10 process_ended "$PANEL_PID" || fail "the panel still runs 10 s after File > Exit"
+  wait_until 10 process_ended "$PANEL_PID" || fail "the panel still runs 10 s after it was told to end"
   wait "$PANEL_PID" || status=$?
   [ "$status" -eq "$1" ] || fail "the panel ended with status $status, expected $1"
 }
@@ -296,5 +296,61 @@ case_korean() {
   expect_commands "COM1 35"
 }
 
+# The device is pulled out and plugged back in: the status bar follows, one
+# message tells of it, a click meanwhile is refused, and the panel reconnects
+# by itself; the next click reaches the new pseudo-terminal.
+case_unplug() {
+  start_session
+  wait_ready
+  wait_status " · connected" || fail "the status bar says \"$(status_text)\", not connected"
+  click_channel 4
+  wait_for_commands 1 || true
+
+  device_command unplug COM1
+  wait_until 5 device_has ' COM1 unplugged$' || fail "the device did not unplug COM1"
+  wait_for_message_box || fail "no message told of the unplugged device"
+  wait_status " · not connected: unplugged; reconnects when it is back" ||
+    fail "after the unplug the status bar says \"$(status_text)\""
+  answer_message_box || fail "the message box did not close on Return"
+  click_channel 5 # refused, and not kept for later
+  wait_for_message_box || fail "a click while unplugged gave no message"
+  answer_message_box || fail "the message box did not close on Return"
+
+  device_command replug COM1
+  wait_until 5 device_has ' COM1 replugged at ' || fail "the device did not replug COM1"
+  wait_status " · connected" || fail "the panel did not reconnect: the status bar says \"$(status_text)\""
+  [ "$(grep -c ' COM1 opened at 9600 baud, 1 stop bit: ok$' "$DEVICE_LOG")" -eq 2 ] ||
+    fail "COM1 was not opened again at 9600 baud"
+  click_channel 6
+  wait_for_commands 2 || true
+  wait_for_quiet 0.3 || fail "commands went on arriving"
+  expect_commands "COM1 04" "COM1 06"
+}
+
+# The X server goes away under the panel: the toolkit ends the program, and
+# the port is closed on the way out, lock file and all.
+case_x_lost() {
+  start_session
+  wait_ready
+  local lock
+  lock=$(device_lock_file COM1) || fail "the device did not say where COM1 is"
+  [ -e "$lock" ] || fail "no lock file $lock while COM1 is open"
+  stop_pid "$XVFB_PID"
+  wait_until 10 process_ended "$PANEL_PID" || fail "the panel still runs 10 s after the X server ended"
+  wait_until 5 device_has ' COM1 closed$' || fail "COM1 was not closed"
+  [ ! -e "$lock" ] || fail "the lock file $lock was left behind"
+  PANEL_PID= # ended, by the toolkit's own exit status
+}
+
 "case_$case_name"
+
+# Every case ends the panel as a logout does: SIGTERM, then status 0. In the
+# sanitizer build that exit is a normal one, so LeakSanitizer checks it too.
+if [ -n "${PANEL_PID:-}" ] && ! process_ended "$PANEL_PID"; then
+  kill -TERM "$PANEL_PID"
+  ended_with_status 0
+fi
+if grep -E 'ERROR: [A-Za-z]+Sanitizer|runtime error:' "$work/panel.log" >&2; then
+  fail "the sanitizers reported on the panel"
+fi
 echo "PASS: $case_name"

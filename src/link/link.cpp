@@ -1,0 +1,298 @@
+#include "link/link.h"
+
+#include "link/link_error.h"
+#include "link/settings_text.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#endif
+
+namespace queltor {
+
+namespace {
+
+std::vector<Link *> &allLinks()
+{
+    static std::vector<Link *> links;
+    return links;
+}
+
+QString backByItself()
+{
+    return QCoreApplication::translate("queltor::Link", "The panel reconnects by itself when the device is back.");
+}
+
+// Whether the device at path is the one open as fd.
+bool pathLeadsTo(const QByteArray &path, int fd)
+{
+#ifdef Q_OS_UNIX
+    struct stat named
+    { };
+    struct stat open
+    { };
+    if (::stat(path.constData(), &named) != 0)
+        return false;
+    return ::fstat(fd, &open) != 0 || (named.st_rdev == open.st_rdev && named.st_ino == open.st_ino);
+#else
+    Q_UNUSED(fd);
+    return QFileInfo::exists(QFile::decodeName(path));
+#endif
+}
+
+} // namespace
+
+QString LinkState::portName() const { return QStringLiteral("COM%1").arg(port); }
+
+QString LinkState::condition() const
+{
+    switch (kind) {
+    case Kind::Connected:
+        return QCoreApplication::translate("queltor::Link", "connected");
+    case Kind::Waiting:
+        return lost
+            ? QCoreApplication::translate("queltor::Link", "not connected: %1; reconnects when it is back").arg(reason)
+            : QCoreApplication::translate("queltor::Link", "not connected: %1; connects when it is plugged in")
+                  .arg(reason);
+    case Kind::Closed:
+        break;
+    }
+    return reason.isEmpty() ? QCoreApplication::translate("queltor::Link", "not connected")
+                            : QCoreApplication::translate("queltor::Link", "not connected: %1").arg(reason);
+}
+
+QString LinkState::text() const
+{
+    QStringList parts{portName()};
+    if (!device.isEmpty())
+        parts << device;
+    parts << condition();
+    return parts.join(QStringLiteral(" · "));
+}
+
+Link::Link(const SettingsStore &store, QObject *parent)
+    : QObject(parent)
+    , m_port(store)
+    , m_watcher(new QFileSystemWatcher(this))
+    , m_poll(new QTimer(this))
+{
+    // The list first: registered after it was made, the hook runs before it is destroyed.
+    allLinks().push_back(this);
+    static std::once_flag atExit;
+    std::call_once(atExit, [] { std::atexit(&Link::closeAll); });
+
+    m_poll->setInterval(kWaitPollMs);
+    connect(m_poll, &QTimer::timeout, this, &Link::lookAgain);
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &Link::lookAgain);
+    m_state.port = m_port.commPort();
+    m_state.device = m_port.deviceName();
+}
+
+Link::~Link()
+{
+    std::vector<Link *> &links = allLinks();
+    links.erase(std::remove(links.begin(), links.end(), this), links.end());
+    stopWatching();
+}
+
+void Link::closeAll()
+{
+    for (Link *link : allLinks())
+        link->m_port.setPortOpen(false);
+}
+
+void Link::setCommPort(int port)
+{
+    m_port.setCommPort(port);
+    if (m_state.port == port)
+        return;
+    // Another port: whatever was waited for on the last one is no longer wanted.
+    stopWatching();
+    becomeClosed({});
+}
+
+void Link::setPortOpen(bool open)
+{
+    if (!open) {
+        const bool wasClosed = m_state.kind == LinkState::Kind::Closed && !m_port.portOpen();
+        stopWatching();
+        m_port.setPortOpen(false);
+        if (!wasClosed)
+            becomeClosed({});
+        return;
+    }
+    if (m_port.portOpen())
+        return;
+    stopWatching();
+    try {
+        m_port.setPortOpen(true);
+    } catch (const LinkError &e) {
+        if (e.cause() == LinkError::Cause::DeviceMissing)
+            becomeWaiting(m_port.devicePath(), e.condition(), false, {});
+        else
+            becomeClosed(e.condition());
+        throw;
+    }
+    becomeConnected();
+}
+
+void Link::output(const QByteArray &bytes)
+{
+    if (m_state.kind == LinkState::Kind::Waiting && m_state.lost)
+        throw LinkError(m_lossMessage, LinkError::Cause::DeviceGone, m_state.reason);
+    try {
+        m_port.output(bytes);
+    } catch (const LinkError &e) {
+        if (e.cause() != LinkError::Cause::DeviceGone)
+            throw;
+        // Told at once by the write's own failure: nothing more to announce.
+        loseDevice({});
+        throw LinkError(m_lossMessage, LinkError::Cause::DeviceGone, m_state.reason);
+    }
+}
+
+QByteArray Link::devicePath() const
+{
+    return m_state.kind == LinkState::Kind::Waiting ? m_waitFor : m_port.devicePath();
+}
+
+QString Link::deviceName() const { return settings_text::forDisplay(devicePath()); }
+
+QString Link::portLabel() const
+{
+    const QString device = deviceName();
+    return device.isEmpty() ? QStringLiteral("COM%1").arg(commPort())
+                            : QStringLiteral("COM%1 (%2)").arg(commPort()).arg(device);
+}
+
+void Link::becomeConnected()
+{
+    m_lossMessage.clear();
+    m_state = LinkState{LinkState::Kind::Connected, commPort(), m_port.deviceName(), {}, false, {}};
+    // A hang-up shows on the descriptor as readable; the device never sends
+    // anything, so this wakes the panel for nothing else.
+    m_hangUp = new QSocketNotifier(m_port.handle(), QSocketNotifier::Read, this);
+    connect(m_hangUp, &QSocketNotifier::activated, this, &Link::readHangUp);
+    watchPath(m_port.devicePath());
+    announce();
+}
+
+void Link::becomeWaiting(const QByteArray &device, const QString &reason, bool lost, const QString &lostMessage)
+{
+    m_waitFor = device;
+    m_state =
+        LinkState{LinkState::Kind::Waiting, commPort(), settings_text::forDisplay(device), reason, lost, lostMessage};
+    watchPath(device);
+    m_poll->start();
+    announce();
+    m_state.lostMessage.clear(); // said once
+}
+
+void Link::becomeClosed(const QString &reason)
+{
+    m_state = LinkState{LinkState::Kind::Closed, commPort(), m_port.deviceName(), reason, false, {}};
+    announce();
+}
+
+void Link::stopWatching()
+{
+    m_poll->stop();
+    if (const QStringList watched = m_watcher->directories(); !watched.isEmpty())
+        m_watcher->removePaths(watched);
+    if (m_hangUp) {
+        // It may be the notifier whose signal is being handled.
+        m_hangUp->setEnabled(false);
+        m_hangUp->deleteLater();
+        m_hangUp = nullptr;
+    }
+}
+
+// The folder the device's path is in, or the nearest one above it that
+// exists: a change there is the path coming or going.
+void Link::watchPath(const QByteArray &device)
+{
+    QString folder = QFileInfo(QFile::decodeName(SerialPort::location(device))).absolutePath();
+    while (!QFileInfo(folder).isDir() && !QDir(folder).isRoot())
+        folder = QFileInfo(folder).absolutePath();
+    const QStringList watched = m_watcher->directories();
+    if (watched == QStringList{folder})
+        return;
+    if (!watched.isEmpty())
+        m_watcher->removePaths(watched);
+    m_watcher->addPath(folder);
+}
+
+void Link::lookAgain()
+{
+    if (m_state.kind == LinkState::Kind::Connected) {
+        if (!pathLeadsTo(SerialPort::location(m_port.devicePath()), m_port.handle()))
+            loseDevice(QCoreApplication::translate("queltor::Link", "%1 was closed: the device has gone away.")
+                           .arg(m_port.portLabel())
+                       + QLatin1Char(' ') + backByItself());
+        return;
+    }
+    if (m_state.kind != LinkState::Kind::Waiting)
+        return;
+    try {
+        m_port.openDevice(m_waitFor);
+    } catch (const LinkError &e) {
+        const QString reason = e.cause() == LinkError::Cause::DeviceMissing && m_state.lost
+            ? QCoreApplication::translate("queltor::Link", "unplugged")
+            : e.condition();
+        if (reason != m_state.reason) {
+            m_state.reason = reason;
+            announce();
+        }
+        watchPath(m_waitFor); // the nearest folder may have come or gone
+        return;
+    }
+    stopWatching();
+    becomeConnected();
+}
+
+void Link::readHangUp()
+{
+#ifdef Q_OS_UNIX
+    const int fd = m_port.handle();
+    pollfd state{fd, POLLIN, 0};
+    if (fd < 0 || ::poll(&state, 1, 0) <= 0)
+        return;
+    if (state.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        loseDevice(QCoreApplication::translate("queltor::Link", "%1 was closed: the device has gone away.")
+                       .arg(m_port.portLabel())
+                   + QLatin1Char(' ') + backByItself());
+        return;
+    }
+    // Whatever the device sent is not for us, and would keep the descriptor readable.
+    ::tcflush(fd, TCIFLUSH);
+#endif
+}
+
+void Link::loseDevice(const QString &lostMessage)
+{
+    const QByteArray device = m_port.devicePath();
+    m_lossMessage = m_port.portLabel() + QLatin1Char(' ')
+        + QCoreApplication::translate("queltor::SerialPort", "could not be written to: the device has gone away.")
+        + QLatin1Char(' ') + backByItself();
+    stopWatching();
+    m_port.setPortOpen(false);
+    becomeWaiting(device, QCoreApplication::translate("queltor::Link", "unplugged"), true, lostMessage);
+}
+
+void Link::announce() { emit stateChanged(m_state); }
+
+} // namespace queltor

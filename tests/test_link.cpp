@@ -1,0 +1,199 @@
+// The link on its own: what it announces when the device goes and comes back,
+// that it reopens the same path by itself, and that it costs nothing while
+// connected and idle.
+#include "link/link.h"
+#include "link/link_error.h"
+#include "link/port_lock.h"
+#include "link/settings_store.h"
+
+#include "pseudo_tty.h"
+#include "temp_config.h"
+
+#include <QAbstractEventDispatcher>
+#include <QFile>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cstdio>
+#include <memory>
+
+using namespace queltor;
+
+namespace {
+
+const QByteArray kCommand("V07\r\n");
+
+// Points the link at target the way udev does: a new link renamed over the old one.
+bool pointLink(const QString &link, const QString &target)
+{
+    const QString fresh = link + QStringLiteral(".new");
+    QFile::remove(fresh);
+    return QFile::link(target, fresh)
+        && std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(link).constData()) == 0;
+}
+
+QString errorOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const LinkError &e) {
+        return e.message();
+    }
+    return {};
+}
+
+// The timers an object and everything it owns have running.
+QList<QAbstractEventDispatcher::TimerInfo> timersOf(QObject *object)
+{
+    QList<QAbstractEventDispatcher::TimerInfo> timers = QAbstractEventDispatcher::instance()->registeredTimers(object);
+    for (QObject *child : object->findChildren<QObject *>())
+        timers += QAbstractEventDispatcher::instance()->registeredTimers(child);
+    return timers;
+}
+
+// COM1 mapped to a link in the config home that leads to a pty, as a by-id link leads to a device.
+struct LinkOnPty
+{
+    TempConfig config;
+    std::unique_ptr<Pty> pty = std::make_unique<Pty>();
+    QString path = config.path() + QStringLiteral("/ttyDEVICE");
+    SettingsStore store;
+    Link link{store};
+    QSignalSpy announced{&link, &Link::stateChanged};
+
+    LinkOnPty()
+    {
+        pointLink(path, pty->slavePath());
+        config.mapPort(1, path);
+    }
+
+    int lostMessages() const
+    {
+        int count = 0;
+        for (const QList<QVariant> &signal : announced)
+            count += signal.at(0).value<LinkState>().lostMessage.isEmpty() ? 0 : 1;
+        return count;
+    }
+};
+
+} // namespace
+
+class TestLink : public QObject
+{
+    Q_OBJECT
+private slots:
+    void goneDeviceIsWaitedForAndReopened_data();
+    void goneDeviceIsWaitedForAndReopened();
+    void missingDeviceIsWaitedFor();
+    void connectedAndIdleArmsNothing();
+};
+
+void TestLink::goneDeviceIsWaitedForAndReopened_data()
+{
+    QTest::addColumn<bool>("hangUp");  // the device's pty closes, as a pulled adapter hangs up
+    QTest::addColumn<bool>("byWrite"); // a write is the first to find out
+
+    QTest::newRow("hang-up") << true << false;
+    QTest::newRow("path removed, device still open") << false << false;
+    QTest::newRow("hang-up found by a write") << true << true;
+}
+
+void TestLink::goneDeviceIsWaitedForAndReopened()
+{
+    QFETCH(bool, hangUp);
+    QFETCH(bool, byWrite);
+    LinkOnPty on;
+    on.link.setPortOpen(true);
+    QCOMPARE(on.link.state().kind, LinkState::Kind::Connected);
+    QCOMPARE(on.link.state().text(), QStringLiteral("COM1 · %1 · connected").arg(on.path));
+    const QString lock = port_lock::lockFilePath(on.pty->slavePath());
+    QVERIFY2(QFile::exists(lock), qPrintable(lock));
+
+    QFile::remove(on.path);
+    if (hangUp)
+        on.pty->closeMaster();
+    const QString gone = QStringLiteral("COM1 (%1) could not be written to: the device has gone away. The panel "
+                                        "reconnects by itself when the device is back.")
+                             .arg(on.path);
+    if (byWrite)
+        QCOMPARE(errorOf([&] { on.link.output(kCommand); }), gone);
+    QTRY_COMPARE(on.link.state().kind, LinkState::Kind::Waiting);
+    QCOMPARE(on.link.state().text(),
+             QStringLiteral("COM1 · %1 · not connected: unplugged; reconnects when it is back").arg(on.path));
+    // Closed at once: another program may have the port.
+    QVERIFY(!on.link.portOpen());
+    QVERIFY(!QFile::exists(lock));
+    // Told once: by the write's error, or else by the announcement.
+    QCOMPARE(on.lostMessages(), byWrite ? 0 : 1);
+    if (!byWrite) {
+        const LinkState lost = on.announced.constLast().at(0).value<LinkState>();
+        QCOMPARE(lost.lostMessage,
+                 QStringLiteral("COM1 (%1) was closed: the device has gone away. The panel "
+                                "reconnects by itself when the device is back.")
+                     .arg(on.path));
+    }
+
+    // A write while waiting fails as the first did, and nothing of it is kept for later.
+    QCOMPARE(errorOf([&] { on.link.output("V01\r\n"); }), gone);
+
+    Pty back;
+    QVERIFY(pointLink(on.path, back.slavePath()));
+    QTRY_COMPARE(on.link.state().kind, LinkState::Kind::Connected);
+    QCOMPARE(on.link.state().text(), QStringLiteral("COM1 · %1 · connected").arg(on.path));
+    on.link.output(kCommand);
+    QCOMPARE(back.readAll(), kCommand);
+    QCOMPARE(on.lostMessages(), byWrite ? 0 : 1);
+}
+
+void TestLink::missingDeviceIsWaitedFor()
+{
+    LinkOnPty on;
+    QFile::remove(on.path);
+    const LinkError refused = [&] {
+        try {
+            on.link.setPortOpen(true);
+        } catch (const LinkError &e) {
+            return e;
+        }
+        return LinkError(QString());
+    }();
+    QCOMPARE(refused.message(),
+             QStringLiteral("COM1 (%1) could not be opened: the device does not exist. Plug the "
+                            "device in, or choose it with Set > Serial Port > Choose Device.")
+                 .arg(on.path));
+    QCOMPARE(on.link.state().text(),
+             QStringLiteral("COM1 · %1 · not connected: the device does not exist; connects when it is plugged in")
+                 .arg(on.path));
+    QCOMPARE(on.lostMessages(), 0);
+    // While waiting it looks at most twice a second.
+    const QList<QAbstractEventDispatcher::TimerInfo> timers = timersOf(&on.link);
+    QCOMPARE(timers.size(), 1);
+    QVERIFY(timers.first().interval >= 500);
+
+    QVERIFY(pointLink(on.path, on.pty->slavePath()));
+    QTRY_COMPARE(on.link.state().kind, LinkState::Kind::Connected);
+    on.link.output(kCommand);
+    QCOMPARE(on.pty->readAll(), kCommand);
+}
+
+void TestLink::connectedAndIdleArmsNothing()
+{
+    LinkOnPty on;
+    on.link.setPortOpen(true);
+    QCOMPARE(on.link.state().kind, LinkState::Kind::Connected);
+    QVERIFY(timersOf(&on.link).isEmpty());
+
+    // Nothing wakes the thread while the link sits connected: the loop wakes
+    // once as it starts and once for the timer that ends the wait.
+    int wakeUps = 0;
+    QObject counter;
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, &counter, [&] { ++wakeUps; });
+    QEventLoop idle;
+    QTimer::singleShot(1000, &idle, &QEventLoop::quit);
+    idle.exec();
+    QVERIFY2(wakeUps <= 2, qPrintable(QString::number(wakeUps)));
+    QCOMPARE(on.link.state().kind, LinkState::Kind::Connected);
+}
+
+QTEST_GUILESS_MAIN(TestLink)
+#include "test_link.moc"

@@ -1,0 +1,141 @@
+// The real panel, ended the way a session ends it (logout, shutdown, kill,
+// Ctrl+C): it closes its port as File > Exit does, so no lock file is left for
+// the next user, the line settings are put back, and it ends with status 0.
+#include "link/port_lock.h"
+
+#include "pseudo_tty.h"
+#include "temp_config.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace queltor;
+
+namespace {
+
+// The panel, started as a desktop would start it.
+struct RunningPanel
+{
+    QProcess process;
+
+    RunningPanel()
+    {
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(QStringLiteral(QUELTOR_BINARY), {});
+    }
+    ~RunningPanel()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+    qint64 pid() const { return process.processId(); }
+
+    // Whether it holds an inotify watch: the link waits for a device.
+    bool watching() const
+    {
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(pid());
+        for (const QString &fd : QDir(fds).entryList(QDir::System | QDir::NoDotAndDotDot))
+            if (QFileInfo(fds + QLatin1Char('/') + fd).symLinkTarget().endsWith(QLatin1String("inotify")))
+                return true;
+        return false;
+    }
+};
+
+bool lockedBy(const QString &lock, qint64 pid) { return port_lock::lockHolder(lock) == pid; }
+
+} // namespace
+
+class TestSignals : public QObject
+{
+    Q_OBJECT
+private slots:
+    void signalEndsPanelCleanly_data();
+    void signalEndsPanelCleanly();
+    void signalDuringStartUpMessage();
+};
+
+void TestSignals::signalEndsPanelCleanly_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
+    QTest::newRow("SIGINT") << SIGINT;
+}
+
+void TestSignals::signalEndsPanelCleanly()
+{
+    QFETCH(int, signal);
+    TempConfig config;
+    Pty pty;
+    QVERIFY(pty.isValid());
+    config.mapPort(1, pty.slavePath());
+    // A cooked line at another speed, unlike the panel's raw 9600, to see it come back.
+    termios before = pty.slaveSettings();
+    ::cfsetospeed(&before, B115200);
+    ::cfsetispeed(&before, B115200);
+    before.c_lflag |= ICANON | ECHO;
+    before.c_oflag |= OPOST;
+    {
+        const int fd = ::open(QFile::encodeName(pty.slavePath()).constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::tcsetattr(fd, TCSANOW, &before), 0);
+        ::close(fd);
+    }
+    const QString lock = port_lock::lockFilePath(pty.slavePath());
+
+    RunningPanel first;
+    QVERIFY(first.process.waitForStarted());
+    // The lock file comes first, then the line settings.
+    const auto opened = [&pty] {
+        const termios during = pty.slaveSettings();
+        return ::cfgetospeed(&during) == B9600 && !(during.c_lflag & ICANON);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(lockedBy(lock, first.pid()) && opened(), 20000);
+
+    QCOMPARE(::kill(static_cast<pid_t>(first.pid()), signal), 0);
+    QVERIFY(first.process.waitForFinished(20000));
+    QCOMPARE(first.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(first.process.exitCode(), 0);
+    QVERIFY2(!QFile::exists(lock), qPrintable(lock));
+    const termios after = pty.slaveSettings();
+    QCOMPARE(::cfgetospeed(&after), speed_t(B115200));
+    QCOMPARE(after.c_lflag & (ICANON | ECHO), tcflag_t(ICANON | ECHO));
+    QCOMPARE(after.c_oflag & OPOST, tcflag_t(OPOST));
+
+    // The next panel gets the port at once.
+    RunningPanel second;
+    QVERIFY(second.process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(lockedBy(lock, second.pid()), 20000);
+    QCOMPARE(::kill(static_cast<pid_t>(second.pid()), SIGTERM), 0);
+    QVERIFY(second.process.waitForFinished(20000));
+    QCOMPARE(second.process.exitCode(), 0);
+    QVERIFY(!QFile::exists(lock));
+}
+
+// Told to end while start-up's message box is up, before the event loop runs:
+// it ends there rather than going on to show the window.
+void TestSignals::signalDuringStartUpMessage()
+{
+    TempConfig config;
+    config.mapPort(1, config.path() + QStringLiteral("/unplugged"));
+    RunningPanel panel;
+    QVERIFY(panel.process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(panel.watching(), 20000);
+    QCOMPARE(::kill(static_cast<pid_t>(panel.pid()), SIGTERM), 0);
+    QVERIFY(panel.process.waitForFinished(20000));
+    QCOMPARE(panel.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(panel.process.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestSignals)
+#include "test_signals.moc"
