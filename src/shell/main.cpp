@@ -1,7 +1,11 @@
+#include "link/settings_store.h"
+#include "remote/control_server.h"
+#include "remote/panel_socket.h"
 #include "shell/main_window.h"
 #include "shell/translations.h"
 
 #include <QApplication>
+#include <QMessageBox>
 
 #include <cstdio>
 #include <cstring>
@@ -24,6 +28,9 @@ Settings live in $XDG_CONFIG_HOME/QUELTOR/QUELTOR.conf (by default
 ~/.config/QUELTOR/QUELTOR.conf). Port n is /dev/ttyS(n-1) unless the group
 [Ports] maps it elsewhere, as in COM1=/dev/ttyUSB0. A serial device needs
 membership of the dialout group. See queltor(1).
+
+One panel runs per settings file: a second start brings the running one
+forward and exits. Scripts drive it with queltor-ctl(1).
 )";
 
 // --help and --version answer before Qt starts, so they need no display.
@@ -58,7 +65,35 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("org.queltor.queltor"));
     queltor::loadTranslations(app);
 
+    // One panel per settings file: the running one comes forward instead of a second window.
+    queltor::ControlServer control;
+    QString why;
+    const QString socket = queltor::panelSocketPath(queltor::SettingsStore().fileName());
+    switch (control.start(socket, &why)) {
+    case queltor::ControlServer::Outcome::Raised:
+        return 0;
+    case queltor::ControlServer::Outcome::Unanswered: {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("QUELTOR"),
+                        QCoreApplication::translate("main",
+                                                    "A QUELTOR panel for this settings file is running "
+                                                    "but does not answer. Close it before starting another."),
+                        QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+        return 1;
+    }
+    case queltor::ControlServer::Outcome::Unavailable:
+        // The panel works on; only scripts and the one-panel rule go without.
+        std::fprintf(stderr, "%s\n",
+                     qUtf8Printable(QCoreApplication::translate("main", "queltor: no socket for scripts at %1: %2")
+                                        .arg(socket, why)));
+        break;
+    case queltor::ControlServer::Outcome::Serving:
+        break;
+    }
+
     queltor::frmMain window;
+    control.setHandler([&window](const queltor::remote::Request &request) { return window.answer(request); });
     window.Form_Load();
     window.show();
     return QApplication::exec();

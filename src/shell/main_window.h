@@ -5,6 +5,7 @@
 #include "channel/two_digit_entry.h"
 #include "link/serial_port.h"
 #include "link/settings_store.h"
+#include "remote/protocol.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -50,6 +51,11 @@ public:
     const Scan &scan() const { return m_scan; }
     const SerialPort &port() const { return comScan; }
 
+    // A request from a script (queltor-ctl), taken the way the controls take
+    // the operator's: a select is a click, a scan is Auto and Start Scan. A
+    // failure goes back in the reply and never into a message box.
+    remote::Reply answer(const remote::Request &request);
+
 protected:
     bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -73,7 +79,17 @@ private:
     void Form_Unload();
     void channelTyped(const QString &text);
 
+    Scan::StartOutcome startScan(); // Start Scan with the lists and term as they stand
+    void stopScan();
     void showScanState();
+
+    remote::Reply scriptedSelect(int Ch);
+    remote::Reply scriptedScan(const remote::Request &request);
+    remote::Reply scriptedStop();
+    remote::PanelStatus status() const;
+    void comeForward();
+    // Whether the device is reachable, as the status reports it.
+    bool linkConnected() const;
     void resizeToBank(int index);
     void centreOnScreen(Qt::Orientations directions);
     void centreDisplay();
