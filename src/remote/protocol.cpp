@@ -166,7 +166,11 @@ Reply outsideBank(int channel, int count)
 QByteArray replyLine(const Reply &reply)
 {
     if (reply.ok()) {
-        const QByteArray data = oneLine(QString::fromUtf8(reply.data));
+        QByteArray data = reply.data;
+        for (char &c : data) {
+            if (c == '\n' || c == '\r')
+                c = ' ';
+        }
         return (data.isEmpty() ? QByteArray("ok") : "ok " + cut(data, kMaxReplyBytes - 4)) + '\n';
     }
     QByteArray code = reply.code;
