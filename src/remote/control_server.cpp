@@ -51,8 +51,6 @@ bool fromOwner(const QLocalSocket *socket)
 #endif
 }
 
-QString translated(const char *text) { return QCoreApplication::translate("queltor::ControlServer", text); }
-
 void finish(QLocalSocket *socket, Pending *pending, const Reply &reply)
 {
     if (pending->answered)
@@ -96,11 +94,14 @@ ControlServer::Outcome ControlServer::start(const QString &socketPath, QString *
         return Outcome::Unavailable;
     };
     if (socketPath.isEmpty())
-        return unavailable(translated("there is no runtime folder for it (XDG_RUNTIME_DIR)"));
+        return unavailable(QCoreApplication::translate("queltor::ControlServer",
+                                                       "there is no runtime folder for it (XDG_RUNTIME_DIR)"));
 
     QLockFile lock(socketPath + QStringLiteral(".lock"));
     if (!lock.tryLock(kLockWaitMs))
-        return unavailable(translated("another panel kept its lock file %1.lock").arg(socketPath));
+        return unavailable(
+            QCoreApplication::translate("queltor::ControlServer", "another panel kept its lock file %1.lock")
+                .arg(socketPath));
 
     const PanelAnswer asked = askPanel(socketPath, remote::requestLine({remote::Request::Verb::Raise, 0, 0, 0, {}}),
                                        kAskMs);
