@@ -600,6 +600,9 @@ bool frmMain::linkConnected() const { return comScan.portOpen(); }
 
 void frmMain::comeForward()
 {
+    // Still starting: the window shows itself once start-up's messages are answered.
+    if (!isVisible())
+        return;
     if (isMinimized())
         showNormal();
     show();
