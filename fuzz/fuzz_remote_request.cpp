@@ -35,6 +35,14 @@ std::string describe(QByteArrayView bytes)
     return out + "\"";
 }
 
+// require() with the detail worked out only when the property does not hold.
+template <typename Detail>
+void check(bool holds, const char *property, const Detail &detail)
+{
+    if (!holds)
+        require(false, property, detail());
+}
+
 bool isUtf8(const QByteArray &bytes) { return QString::fromUtf8(bytes).toUtf8() == bytes; }
 
 // As the panel takes a request: the bytes before the first line end, within the limit.
@@ -45,20 +53,21 @@ void checkRequest(QByteArrayView input)
     if (end < 0)
         return;
     const QByteArrayView line = taken.first(end);
+    const auto shown = [&] { return describe(line); };
     QString why;
     const std::optional<remote::Request> request = remote::parseRequest(line, &why);
     if (!request) {
-        require(!why.isEmpty(), "a refusal says why", describe(line));
+        check(!why.isEmpty(), "a refusal says why", shown);
         return;
     }
-    for (const char c : line)
-        require(c >= 0x20 && c < 0x7F, "a request is printable ASCII", describe(line));
+    check(std::all_of(line.begin(), line.end(), [](char c) { return c >= 0x20 && c < 0x7F; }),
+          "a request is printable ASCII", shown);
     const QByteArray written = remote::requestLine(*request);
-    require(written == line.toByteArray() + '\n', "a request is taken only as the grammar writes it",
-            describe(line) + " is written " + describe(written));
-    require(request->channel >= 0 && request->channel <= 99 && request->start >= 0 && request->start <= 99
-                && request->end >= 0 && request->end <= 99,
-            "channels are 00 to 99", describe(line));
+    check(written == line.toByteArray() + '\n', "a request is taken only as the grammar writes it",
+          [&] { return describe(line) + " is written " + describe(written); });
+    check(request->channel >= 0 && request->channel <= 99 && request->start >= 0 && request->start <= 99
+              && request->end >= 0 && request->end <= 99,
+          "channels are 00 to 99", shown);
 }
 
 void checkReply(QByteArrayView input)
@@ -70,13 +79,15 @@ void checkReply(QByteArrayView input)
     const QByteArray code = rest.first(split).toByteArray();
     const QString text = QString::fromUtf8(rest.sliced(split));
     const QByteArray line = remote::replyLine(remote::Reply::failed(code.isEmpty() ? "x" : code, text));
-    require(line.endsWith('\n') && line.count('\n') == 1, "a reply is one line", describe(line));
-    require(line.size() <= remote::kMaxReplyBytes, "a reply is within its limit", describe(line));
-    require(isUtf8(line), "a reply is UTF-8", describe(line));
-    for (const char c : line.chopped(1))
-        require(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F, "a reply holds no control byte", describe(line));
+    const auto shown = [&] { return describe(line); };
+    check(line.endsWith('\n') && line.count('\n') == 1, "a reply is one line", shown);
+    check(line.size() <= remote::kMaxReplyBytes, "a reply is within its limit", shown);
+    check(isUtf8(line), "a reply is UTF-8", shown);
+    check(std::all_of(line.begin(), line.end() - 1,
+                      [](char c) { return static_cast<unsigned char>(c) >= 0x20 && c != 0x7F; }),
+          "a reply holds no control byte", shown);
     const std::optional<remote::Reply> read = remote::parseReply(line.chopped(1));
-    require(read && !read->ok(), "an error reply reads back as one", describe(line));
+    check(read && !read->ok(), "an error reply reads back as one", shown);
 }
 
 void checkStatus(QByteArrayView input)
@@ -86,18 +97,17 @@ void checkStatus(QByteArrayView input)
     status.channel = input.isEmpty() ? 0 : static_cast<unsigned char>(input[0]) % 100;
     const QByteArray json = remote::statusJson(status);
     const QByteArray line = remote::replyLine(remote::Reply::done(json));
-    require(line.count('\n') == 1 && line.endsWith('\n'), "a status reply is one line", describe(line));
-    if (line.size() >= remote::kMaxReplyBytes - 1)
-        return; // cut: a device path that long is not a path
+    const auto shown = [&] { return describe(line); };
+    check(line.count('\n') == 1 && line.endsWith('\n'), "a status reply is one line", shown);
+    if (json.size() > remote::kMaxReplyBytes - 4)
+        return; // cut to the limit: a settings file cannot hold a device path that long
     const std::optional<remote::Reply> read = remote::parseReply(line.chopped(1));
-    require(read && read->ok(), "a status reply reads back", describe(line));
+    check(read && read->ok(), "a status reply reads back", shown);
     QJsonParseError error{};
     const QJsonObject object = QJsonDocument::fromJson(read->data, &error).object();
-    require(error.error == QJsonParseError::NoError, "the status is JSON", describe(read->data));
-    require(object.value(QStringLiteral("device")).toString() == status.device, "the device reads back as given",
-            describe(read->data));
-    require(object.value(QStringLiteral("channel")).toInt(-1) == status.channel, "the channel reads back",
-            describe(read->data));
+    check(error.error == QJsonParseError::NoError, "the status is JSON", shown);
+    check(object.value(QStringLiteral("device")).toString() == status.device, "the device reads back as given", shown);
+    check(object.value(QStringLiteral("channel")).toInt(-1) == status.channel, "the channel reads back", shown);
 }
 
 } // namespace

@@ -97,7 +97,7 @@ void TestRemoteProtocol::replyIsAlwaysOneLine_data()
     QTest::newRow("a code is one word") << Reply::failed("no panel\n", QStringLiteral("x"))
                                         << QByteArray("error no-panel- x\n");
     // Cut within the limit, at a character's start.
-    const QString longText = QString(2000, QChar(0xD55C)); // three bytes each
+    const QString longText = QString(4000, QChar(0xD55C)); // three bytes each
     QByteArray cut = "error port " + longText.toUtf8();
     cut.truncate(kMaxReplyBytes - 1 - (kMaxReplyBytes - 1 - 11) % 3);
     QTest::newRow("long text") << Reply::failed("port", longText) << cut + '\n';

@@ -22,7 +22,9 @@ namespace queltor::remote {
 
 // A request line may be this long with its line end; the panel stops reading there.
 constexpr qsizetype kMaxRequestBytes = 256;
-constexpr qsizetype kMaxReplyBytes = 4096;
+// Room for the status with the longest device path a settings file may hold,
+// 1,000 characters, each shown as \xNN and escaped again for JSON.
+constexpr qsizetype kMaxReplyBytes = 8192;
 
 struct Request
 {
