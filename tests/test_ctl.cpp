@@ -143,6 +143,7 @@ void TestCtl::commandLine()
     QCOMPARE(result.status, status);
     QVERIFY2(result.out.startsWith(out), result.out.constData());
     QVERIFY2(result.err.startsWith(err), result.err.constData());
+    QCOMPARE(result.err.count('\n'), err.isEmpty() ? 0 : 1);
     QCOMPARE(m_com1->readAll(), QByteArray());
 }
 

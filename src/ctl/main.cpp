@@ -52,7 +52,7 @@ int say(const char *code, const QString &text)
 
 int usage(const char *text)
 {
-    std::fprintf(stderr, "queltor-ctl: usage: %s\nTry 'queltor-ctl --help'.\n", text);
+    std::fprintf(stderr, "queltor-ctl: usage: %s (see queltor-ctl --help)\n", text);
     return kUsage;
 }
 
