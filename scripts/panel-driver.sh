@@ -211,15 +211,36 @@ write_panel_settings() {
 # its accessibility bridge on. QT_SCALE_FACTOR passes through; the language is
 # PANEL_LANG's (C.UTF-8, English, unless set): control names follow it.
 start_panel() {
-  local binary=$1 home=$2 log=$3
-  mkdir -p "$home/runtime"
-  chmod 700 "$home/runtime"
-  env -u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG="${PANEL_LANG:-C.UTF-8}" \
-    XDG_CONFIG_HOME=$home XDG_RUNTIME_DIR=$home/runtime QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
-    QT_ENABLE_HIGHDPI_SCALING=0 QT_SCALE_FACTOR=${QT_SCALE_FACTOR:-1} "$binary" >"$log" 2>&1 &
+  PANEL_BINARY=$1 PANEL_HOME=$2
+  local log=$3
+  mkdir -p "$PANEL_HOME/runtime"
+  chmod 700 "$PANEL_HOME/runtime"
+  panel_command
+  "${PANEL_COMMAND[@]}" >"$log" 2>&1 &
   PANEL_PID=$!
   PANEL_SCALE=1
   driver_pids+=("$PANEL_PID")
+}
+
+# panel_command: sets PANEL_COMMAND to the panel's binary with the environment start_panel gives it.
+panel_command() {
+  PANEL_COMMAND=(env -u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG="${PANEL_LANG:-C.UTF-8}"
+    XDG_CONFIG_HOME="$PANEL_HOME" XDG_RUNTIME_DIR="$PANEL_HOME/runtime" QT_QPA_PLATFORM=xcb
+    QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ENABLE_HIGHDPI_SCALING=0 QT_SCALE_FACTOR="${QT_SCALE_FACTOR:-1}"
+    "$PANEL_BINARY")
+}
+
+# start_again: the panel started once more with the same settings, as a user
+# would from the menu; its exit status. The first is to come forward and this one to end.
+start_again() {
+  panel_command
+  timeout 20 "${PANEL_COMMAND[@]}"
+}
+
+# panel_ctl ARGS...: queltor-ctl, beside the panel's binary, as a script of the
+# same user with the same settings runs it.
+panel_ctl() {
+  XDG_CONFIG_HOME=$PANEL_HOME XDG_RUNTIME_DIR=$PANEL_HOME/runtime timeout 20 "$(dirname "$PANEL_BINARY")/queltor-ctl" "$@"
 }
 
 # panel_tree [OPTION...] COMMAND [ARG] STEP...: scripts/panel-tree on the running panel.

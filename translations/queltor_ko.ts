@@ -2,6 +2,28 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ko_KR">
 <context>
+    <name>main</name>
+    <message>
+        <source>A QUELTOR panel for this settings file is running but does not answer. Close it before starting another.</source>
+        <translation>이 설정 파일을 쓰는 QUELTOR 패널이 이미 실행 중이지만 응답하지 않습니다. 새로 시작하기 전에 그 패널을 닫으십시오.</translation>
+    </message>
+    <message>
+        <source>queltor: no socket for scripts at %1: %2</source>
+        <translation>queltor: 스크립트용 소켓을 %1에 만들 수 없습니다: %2</translation>
+    </message>
+</context>
+<context>
+    <name>queltor::ControlServer</name>
+    <message>
+        <source>there is no runtime folder for it (XDG_RUNTIME_DIR)</source>
+        <translation>소켓을 둘 런타임 폴더(XDG_RUNTIME_DIR)가 없습니다</translation>
+    </message>
+    <message>
+        <source>another panel kept its lock file %1.lock</source>
+        <translation>다른 패널이 잠금 파일 %1.lock을(를) 놓지 않았습니다</translation>
+    </message>
+</context>
+<context>
     <name>queltor::DeviceDialog</name>
     <message>
         <source>Choose Device for %1</source>

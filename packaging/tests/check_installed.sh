@@ -55,6 +55,8 @@ expect_output "queltor $version" "${bare[@]}" "$root/usr/bin/queltor" --version
 expect_output "Usage: queltor" "${bare[@]}" "$root/usr/bin/queltor" --help
 expect_output "Usage: queltor" "${bare[@]}" "$root/usr/bin/queltor" -h
 expect_output "queltor $version" "${bare[@]}" "$root/usr/bin/queltor" -platform offscreen -style Fusion --version
+expect_output "queltor-ctl $version" "${bare[@]}" "$root/usr/bin/queltor-ctl" --version
+expect_output "Usage: queltor-ctl" "${bare[@]}" "$root/usr/bin/queltor-ctl" --help
 expect_output "queltor-devsim $version" "${bare[@]}" "$root/usr/bin/queltor-devsim" --version
 expect_output "Usage: queltor-devsim" "${bare[@]}" "$root/usr/bin/queltor-devsim" --help
 

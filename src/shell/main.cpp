@@ -1,8 +1,12 @@
 #include "link/exit_signals.h"
+#include "link/settings_store.h"
+#include "remote/control_server.h"
+#include "remote/panel_socket.h"
 #include "shell/main_window.h"
 #include "shell/translations.h"
 
 #include <QApplication>
+#include <QMessageBox>
 
 #include <cstdio>
 #include <cstring>
@@ -27,7 +31,10 @@ Settings live in $XDG_CONFIG_HOME/QUELTOR/QUELTOR.conf (by default
 membership of its group (dialout on Debian). The status bar shows the
 port, its device and whether it is connected; a device that is unplugged
 is opened again by itself when it is back. SIGTERM, SIGINT and SIGHUP end
-the panel as File > Exit does. See queltor(1).
+the panel as File > Exit does.
+
+One panel runs per settings file: a second start brings the running one
+forward and exits. Scripts drive it with queltor-ctl(1). See queltor(1).
 )";
 
 // --help and --version answer before Qt starts, so they need no display.
@@ -62,11 +69,39 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("org.queltor.queltor"));
     queltor::loadTranslations(app);
 
+    // One panel per settings file: the running one comes forward instead of a second window.
+    queltor::ControlServer control;
+    QString why;
+    const QString socket = queltor::panelSocketPath(queltor::SettingsStore().fileName());
+    switch (control.start(socket, &why)) {
+    case queltor::ControlServer::Outcome::Raised:
+        return 0;
+    case queltor::ControlServer::Outcome::Unanswered: {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("QUELTOR"),
+                        QCoreApplication::translate("main",
+                                                    "A QUELTOR panel for this settings file is running "
+                                                    "but does not answer. Close it before starting another."),
+                        QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+        return 1;
+    }
+    case queltor::ControlServer::Outcome::Unavailable:
+        // The panel works on; only scripts and the one-panel rule go without.
+        std::fprintf(stderr, "%s\n",
+                     qUtf8Printable(QCoreApplication::translate("main", "queltor: no socket for scripts at %1: %2")
+                                        .arg(socket, why)));
+        break;
+    case queltor::ControlServer::Outcome::Serving:
+        break;
+    }
+
     // Logout, shutdown, kill and Ctrl+C end the panel as File > Exit does:
     // the port closed, its lock file gone and its line settings put back.
     queltor::ExitSignals exitSignals;
     queltor::frmMain window;
     QObject::connect(&exitSignals, &queltor::ExitSignals::received, &window, &QWidget::close);
+    control.setHandler([&window](const queltor::remote::Request &request) { return window.answer(request); });
     window.Form_Load();
     // Told to end while start-up's message was showing, before the loop ran.
     if (exitSignals.count() > 0)

@@ -398,30 +398,35 @@ bool frmMain::event(QEvent *event)
 
 void frmMain::cmdAuto_Click()
 {
-    if (!m_scan.started()) {
-        switch (m_scan.start(cboStart->currentText(), cboEnd->currentText(), txtTerm->text())) {
-        case Scan::StartOutcome::EndBelowStart:
-            showMessage(QMessageBox::Information, tr("Channel Error"), tr("Set Start CH less than End CH..."));
-            cboStart->setFocus();
-            return;
-        case Scan::StartOutcome::TermOutOfRange:
-            showMessage(QMessageBox::Information, tr("Scan Term Error"),
-                        tr("Set Scan Term between 0 and 65.535 sec..."));
-            txtTerm->setFocus();
-            return;
-        case Scan::StartOutcome::Started:
-            break;
-        }
-        // A Qt timer with interval 0 would fire on every pass of the event loop;
-        // here 0 means armed but silent until Stop Scan.
-        if (m_scan.intervalMs() > 0) {
-            tmrScan->start(m_schedule.start(m_clock.nsecsElapsed(), m_scan.intervalMs()));
-        }
-    } else {
-        m_scan.stop();
-        tmrScan->stop();
+    if (m_scan.started()) {
+        stopScan();
+        return;
     }
+    switch (startScan()) {
+    case Scan::StartOutcome::EndBelowStart:
+        showMessage(QMessageBox::Information, tr("Channel Error"), tr("Set Start CH less than End CH..."));
+        cboStart->setFocus();
+        return;
+    case Scan::StartOutcome::TermOutOfRange:
+        showMessage(QMessageBox::Information, tr("Scan Term Error"), tr("Set Scan Term between 0 and 65.535 sec..."));
+        txtTerm->setFocus();
+        return;
+    case Scan::StartOutcome::Started:
+        return;
+    }
+}
+
+Scan::StartOutcome frmMain::startScan()
+{
+    const Scan::StartOutcome outcome = m_scan.start(cboStart->currentText(), cboEnd->currentText(), txtTerm->text());
+    if (outcome != Scan::StartOutcome::Started)
+        return outcome;
+    // A Qt timer with interval 0 would fire on every pass of the event loop;
+    // here 0 means armed but silent until Stop Scan.
+    if (m_scan.intervalMs() > 0)
+        tmrScan->start(m_schedule.start(m_clock.nsecsElapsed(), m_scan.intervalMs()));
     showScanState();
+    return outcome;
 }
 
 void frmMain::tmrScan_Timer()
@@ -538,6 +543,118 @@ void frmMain::Form_Unload()
 {
     tmrScan->stop();
     comScan.setPortOpen(false);
+}
+
+remote::Reply frmMain::answer(const remote::Request &request)
+{
+    using Verb = remote::Request::Verb;
+    switch (request.verb) {
+    case Verb::Select:
+        return scriptedSelect(request.channel);
+    case Verb::Status:
+        return remote::Reply::done(remote::statusJson(status()));
+    case Verb::Scan:
+        return scriptedScan(request);
+    case Verb::Stop:
+        return scriptedStop();
+    case Verb::Raise:
+        comeForward();
+        return remote::Reply::done();
+    }
+    return remote::Reply::failed(remote::code::kRequest, QStringLiteral("not a request"));
+}
+
+remote::Reply frmMain::scriptedSelect(int Ch)
+{
+    // The buttons are usable in Manual only. A running scan would overrule the
+    // selection at its next tick, so it is not interrupted; an idle Auto is
+    // left for Manual, as the operator would leave it.
+    if (m_scan.mode() == Scan::Mode::Auto && m_scan.started())
+        return remote::Reply::failed(remote::code::kScan, QStringLiteral("a scan is running; stop it first"));
+    if (Ch >= ChCount)
+        return remote::outsideBank(Ch, ChCount);
+    if (m_scan.mode() == Scan::Mode::Auto) {
+        optMan->setChecked(true);
+        optMan_Click();
+    }
+    // The click's own path, with the failures it collects taken for the reply.
+    noteFailure([this, Ch] { cmdCH_Click(Ch); });
+    const QStringList failures = std::exchange(m_failures, {});
+    if (!failures.isEmpty())
+        return remote::Reply::failed(remote::code::kPort, failures.join(QLatin1Char(' ')));
+    return remote::Reply::done();
+}
+
+remote::Reply frmMain::scriptedScan(const remote::Request &request)
+{
+    if (m_scan.started())
+        return remote::Reply::failed(remote::code::kScan, QStringLiteral("a scan is started already; stop it first"));
+    // The lists offer the bank's channels only.
+    for (const int Ch : {request.start, request.end}) {
+        if (Ch >= ChCount)
+            return remote::outsideBank(Ch, ChCount);
+    }
+    const QString startText = QString::number(request.start);
+    const QString endText = QString::number(request.end);
+    const QString termText = QString::fromLatin1(request.term);
+    // The window's own checks, before anything in it changes.
+    switch (Scan().start(startText, endText, termText)) {
+    case Scan::StartOutcome::EndBelowStart:
+        return remote::Reply::failed(remote::code::kScan,
+                                     QStringLiteral("the end channel %1 is below the start channel %2")
+                                         .arg(request.end, 2, 10, QLatin1Char('0'))
+                                         .arg(request.start, 2, 10, QLatin1Char('0')));
+    case Scan::StartOutcome::TermOutOfRange:
+        return remote::Reply::failed(remote::code::kScan,
+                                     QStringLiteral("the term %1 is not between 0 and 65.535 seconds").arg(termText));
+    case Scan::StartOutcome::Started:
+        break;
+    }
+    // As the operator does it: Auto, the values in their fields, Start Scan.
+    optAuto->setChecked(true);
+    optAuto_Click();
+    cboStart->setCurrentIndex(request.start);
+    cboEnd->setCurrentIndex(request.end);
+    txtTerm->setText(termText);
+    startScan();
+    return remote::Reply::done();
+}
+
+remote::Reply frmMain::scriptedStop()
+{
+    if (m_scan.started())
+        stopScan();
+    return remote::Reply::done();
+}
+
+remote::PanelStatus frmMain::status() const
+{
+    remote::PanelStatus status;
+    status.port = comScan.commPort();
+    status.device = comScan.deviceName();
+    status.connected = linkConnected();
+    status.automatic = m_scan.mode() == Scan::Mode::Auto;
+    status.channel = lblCH->text().toInt();
+    status.bank = ChCount;
+    status.scanning = m_scan.started() && m_scan.timerEnabled();
+    status.scanStart = cboStart->currentText().toInt();
+    status.scanEnd = cboEnd->currentText().toInt();
+    status.scanTermMs = m_scan.started() ? m_scan.intervalMs() : Scan::intervalFor(txtTerm->text());
+    return status;
+}
+
+bool frmMain::linkConnected() const { return comScan.state().kind == LinkState::Kind::Connected; }
+
+void frmMain::comeForward()
+{
+    // Still starting: the window shows itself once start-up's messages are answered.
+    if (!isVisible())
+        return;
+    if (isMinimized())
+        showNormal();
+    show();
+    raise();
+    activateWindow();
 }
 
 void frmMain::handle(const std::function<void()> &handler)

@@ -6,6 +6,7 @@
 #include "link/device_list.h"
 #include "link/link.h"
 #include "link/settings_store.h"
+#include "remote/protocol.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -56,6 +57,11 @@ public:
     // Where Choose Device looks for the devices' stable links; tests give it a folder of their own.
     void setDeviceFolder(const QByteArray &folder) { m_deviceFolder = folder; }
 
+    // A request from a script (queltor-ctl), taken the way the controls take
+    // the operator's: a select is a click, a scan is Auto and Start Scan. A
+    // failure goes back in the reply and never into a message box.
+    remote::Reply answer(const remote::Request &request);
+
 protected:
     bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -80,10 +86,19 @@ private:
     void Form_Unload();
     void channelTyped(const QString &text);
 
+    Scan::StartOutcome startScan(); // Start Scan with the lists and term as they stand
+    void stopScan();                // Stop Scan, when a scan was started
     void showScanState();
     void buildStatusBar();
     void linkChanged(const LinkState &state);
-    void stopScan();
+
+    remote::Reply scriptedSelect(int Ch);
+    remote::Reply scriptedScan(const remote::Request &request);
+    remote::Reply scriptedStop();
+    remote::PanelStatus status() const;
+    void comeForward();
+    // Whether the device is reachable, as the status reports it.
+    bool linkConnected() const;
     void resizeToBank(int index);
     void centreOnScreen(Qt::Orientations directions);
     void centreDisplay();

@@ -342,6 +342,50 @@ case_x_lost() {
   PANEL_PID= # ended, by the toolkit's own exit status
 }
 
+# A script's select takes the click's way in the real window, and its refusal
+# leaves no box; a second start brings the window forward over another
+# window and gives it the focus, and ends with status 0.
+case_scripting() {
+  command -v xmessage >/dev/null || fail "missing: xmessage (x11-utils)"
+  start_session # 20 channels
+  wait_ready
+  click_channel 3
+  wait_for_commands 1 || true
+  panel_ctl select 12 || fail "queltor-ctl select 12 ended with status $?"
+  wait_text "Channel display" 12 || fail "the display does not read 12 after queltor-ctl select 12"
+  wait_control selected "CH 12" || fail "CH 12 is not selected after queltor-ctl select 12"
+  wait_control unselected "CH 03" || fail "CH 03 stays selected after queltor-ctl select 12"
+  [[ $(panel_ctl status) == *'"channel":12,'* ]] || fail "queltor-ctl status does not report channel 12"
+  local said status=0
+  said=$(panel_ctl select 30 2>&1) || status=$?
+  [ "$status" -eq 1 ] && [ "$said" = "queltor-ctl: channel: channel 30 is not in the bank of 20 channels, 00 to 19" ] ||
+    fail "queltor-ctl select 30 on 20 channels ended with $status, saying: $said"
+  ! wait_for_message_box 1 || fail "a message box was left for a script's request"
+
+  # Another window over the panel.
+  xmessage -geometry 1000x700+0+0 "over the panel" &
+  driver_pids+=("$!")
+  local cover=""
+  covering() { cover=$(xdo search --onlyvisible --class '^Xmessage$' | head -n 1) && [ -n "$cover" ] && on_top "$cover"; }
+  wait_until 10 covering || fail "no window came over the panel"
+
+  start_again || fail "the second start ended with status $?"
+  forward() { on_top "$PANEL_WINDOW" && [ "$(xdo getwindowfocus 2>/dev/null)" = "$PANEL_WINDOW" ]; }
+  wait_until 10 forward || fail "the second start did not bring the window forward with the focus"
+  [ "$(panel_windows --onlyvisible | while read -r w; do is_main_window "$w" && echo "$w"; done | wc -l)" -eq 1 ] ||
+    fail "more than one main window is on screen"
+  wait_for_quiet 0.3 || fail "commands went on arriving"
+  expect_commands "COM1 03" "COM1 12"
+}
+
+# on_top WINDOW: of the panel's main window and the xmessage window, WINDOW is the upper one.
+on_top() {
+  # xwininfo lists the top-most window first.
+  local top
+  top=$(xwininfo -root -children | grep -E '"(QUELTOR|xmessage)": \("' | head -n 1 | awk '{ print $1 }')
+  [ -n "$top" ] && [ $((top)) -eq "$1" ]
+}
+
 "case_$case_name"
 
 # Every case ends the panel as a logout does: SIGTERM, then status 0. In the

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "remote/protocol.h"
+
+#include <QLocalServer>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QLocalSocket;
+
+namespace queltor {
+
+// The panel's end of its socket. Every connection carries one request line and
+// gets one reply line, then it is closed. All of it runs on the window's
+// thread without ever waiting: bytes are taken as they come, at most
+// kMaxRequestBytes of them; a connection that has not sent its whole line
+// within the request timeout is answered "timeout" and closed; beyond
+// kMaxClients at once a new one is answered "busy"; a peer that is not the
+// user running the panel is cut off unanswered.
+class ControlServer : public QObject
+{
+public:
+    enum class Outcome {
+        Serving,     // this panel now listens on the socket
+        Raised,      // another panel listens there and came forward
+        Unanswered,  // another panel listens there but did not answer
+        Unavailable, // there is no socket to be had; why says why
+    };
+    using Handler = std::function<remote::Reply(const remote::Request &)>;
+
+    static constexpr int kMaxClients = 16;
+    static constexpr int kRequestTimeoutMs = 2000;
+
+    explicit ControlServer(QObject *parent = nullptr);
+    ~ControlServer() override;
+
+    ControlServer(const ControlServer &) = delete;
+    ControlServer &operator=(const ControlServer &) = delete;
+
+    // Under a lock beside the socket, so two panels starting at once settle it
+    // between them: a panel already listening at socketPath is asked to come
+    // forward; otherwise the socket is taken, replacing one a killed panel left.
+    Outcome start(const QString &socketPath, QString *why = nullptr);
+
+    // Until one is set every request is answered "busy".
+    void setHandler(Handler handler) { m_handler = std::move(handler); }
+    void setRequestTimeout(int ms) { m_timeoutMs = ms; }
+
+    QString socketPath() const { return m_server.fullServerName(); }
+    int clientCount() const { return m_clients; }
+
+private:
+    void accept();
+    void take(QLocalSocket *socket);
+    remote::Reply answer(const QByteArray &line);
+
+    QLocalServer m_server;
+    Handler m_handler;
+    int m_timeoutMs = kRequestTimeoutMs;
+    int m_clients = 0;
+};
+
+} // namespace queltor

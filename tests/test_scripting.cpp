@@ -1,0 +1,530 @@
+// The real window taking scripts' requests on its real socket, as main() wires
+// it, on a pseudo-terminal: what reaches the wire and the window, what comes
+// back, and clients that are wrong, slow, many or strangers.
+#include "panel.h"
+
+#include "remote/control_server.h"
+#include "remote/panel_socket.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QLockFile>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace queltor;
+
+namespace {
+
+// The panel with its socket in a private runtime folder.
+class ScriptedPanel : public Panel
+{
+public:
+    ScriptedPanel() { qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit()); }
+
+    frmMain &startServing()
+    {
+        start();
+        if (server.start(socketPath()) != ControlServer::Outcome::Serving)
+            qFatal("the panel could not take its socket");
+        server.setHandler([this](const remote::Request &request) { return window->answer(request); });
+        return *window;
+    }
+
+    QString socketPath() const { return panelSocketPath(config.fileName()); }
+
+    QLocalSocket *connectClient()
+    {
+        auto *client = new QLocalSocket(&clients);
+        client->connectToServer(socketPath());
+        if (!client->waitForConnected(1000))
+            qFatal("cannot connect: %s", qPrintable(client->errorString()));
+        return client;
+    }
+
+    // Runs the event loop until every client the panel took has been closed,
+    // and returns what each was sent.
+    static QList<QByteArray> repliesTo(const QList<QLocalSocket *> &open)
+    {
+        QList<QByteArray> replies(open.size());
+        const QDeadlineTimer deadline(20000);
+        const auto anyOpen = [&open] {
+            return std::any_of(open.begin(), open.end(),
+                               [](QLocalSocket *c) { return c->state() == QLocalSocket::ConnectedState; });
+        };
+        do {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            for (qsizetype i = 0; i < open.size(); ++i) {
+                open[i]->waitForReadyRead(1);
+                replies[i] += open[i]->readAll();
+            }
+        } while (anyOpen() && !deadline.hasExpired());
+        return replies;
+    }
+
+    // Sends bytes as a client would, as many as the panel takes, and returns
+    // what it wrote back before it closed the connection. A plain socket: Qt's
+    // would drop the reply when the panel stops taking bytes.
+    QByteArray exchange(const QByteArray &bytes)
+    {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(socketPath()).constData(), sizeof address.sun_path);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+            qFatal("cannot connect: %s", strerror(errno));
+        qsizetype sent = 0;
+        QByteArray got;
+        const QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            if (sent < bytes.size()) {
+                const ssize_t n = ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+                if (n > 0)
+                    sent += n;
+                else if (errno != EAGAIN)
+                    sent = bytes.size(); // the panel has closed its end
+            }
+            char chunk[4096];
+            const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+            if (n > 0)
+                got.append(chunk, n);
+            else if (n == 0 || errno != EAGAIN)
+                break;
+        }
+        ::close(fd);
+        return got;
+    }
+    QByteArray ask(const QByteArray &line) { return exchange(line + '\n'); }
+
+    QJsonObject status()
+    {
+        const QByteArray reply = ask("status");
+        if (!reply.startsWith("ok {") || !reply.endsWith("}\n"))
+            qFatal("status answered %s", reply.constData());
+        return QJsonDocument::fromJson(reply.mid(3)).object();
+    }
+
+    QTemporaryDir runtime;
+    ControlServer server;
+    QObject clients;
+};
+
+// What the window shows, as status should report it.
+QJsonObject shown(const ScriptedPanel &panel)
+{
+    const auto checked = [&panel](const char *name) {
+        return panel.child<QRadioButton>(QLatin1String(name))->isChecked();
+    };
+    const bool scanning = panel.startStop()->text() == QStringLiteral("Stop Scan") && checked("optAuto");
+    return {
+        {QStringLiteral("panel"), true},
+        {QStringLiteral("port"), QStringLiteral("COM%1").arg(panel.window->port().commPort())},
+        {QStringLiteral("device"),
+         panel.window->port().commPort() == 1 ? panel.com1.slavePath() : panel.com2.slavePath()},
+        {QStringLiteral("connected"), panel.window->port().portOpen()},
+        {QStringLiteral("mode"), checked("optAuto") ? QStringLiteral("auto") : QStringLiteral("manual")},
+        {QStringLiteral("channel"), panel.display()->text().toInt()},
+        {QStringLiteral("bank"), panel.window->channelCount()},
+        {QStringLiteral("scanning"), scanning},
+        {QStringLiteral("scan_start"), panel.startList()->currentText().toInt()},
+        {QStringLiteral("scan_end"), panel.endList()->currentText().toInt()},
+        {QStringLiteral("scan_term"), panel.term()->text().toDouble()},
+    };
+}
+
+enum class Before { Nothing, AutoIdle, ScanStarted, DeviceGone, PortMissing };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Before)
+
+class TestScripting : public QObject
+{
+    Q_OBJECT
+private slots:
+    void selectIsAClick_data();
+    void selectIsAClick();
+    void failuresComeBackAndLeaveNoBox_data();
+    void failuresComeBackAndLeaveNoBox();
+    void statusMatchesTheWindow_data();
+    void statusMatchesTheWindow();
+    void scanRunsAsStartScanAndStops();
+    void scanRefusalsChangeNothing_data();
+    void scanRefusalsChangeNothing();
+    void raiseBringsTheWindowForward();
+
+    void wrongRequestsAreRefused_data();
+    void wrongRequestsAreRefused();
+    void tenClientsAtOnce();
+    void silentClientsNeitherStallNorStay();
+
+    void socketIsTheUsersAlone();
+    void leftoversOfAKilledPanelAreTakenOver_data();
+    void leftoversOfAKilledPanelAreTakenOver();
+    void panelsOfDifferentSettingsFilesDoNotMeet();
+};
+
+void TestScripting::selectIsAClick_data()
+{
+    QTest::addColumn<Before>("before");
+    QTest::addColumn<int>("channel");
+    QTest::newRow("Manual") << Before::Nothing << 7;
+    QTest::newRow("Auto, no scan: back to Manual") << Before::AutoIdle << 19;
+}
+
+void TestScripting::selectIsAClick()
+{
+    QFETCH(Before, before);
+    QFETCH(int, channel);
+    ScriptedPanel panel;
+    panel.startServing();
+    if (before == Before::AutoIdle)
+        panel.chooseAuto();
+
+    QCOMPARE(panel.ask(QStringLiteral("select %1").arg(channel, 2, 10, QLatin1Char('0')).toLatin1()),
+             QByteArray("ok\n"));
+    QCOMPARE(panel.com1.readAll(), commands({channel}));
+    QCOMPARE(panel.display()->text(), QStringLiteral("%1").arg(channel, 2, 10, QLatin1Char('0')));
+    QCOMPARE(panel.boldButtons(), QList<int>{channel});
+    QVERIFY(panel.child<QRadioButton>(QStringLiteral("optMan"))->isChecked());
+    QVERIFY(panel.button(channel)->isEnabled());
+    QCOMPARE(panel.messages.count(), 0);
+}
+
+void TestScripting::failuresComeBackAndLeaveNoBox_data()
+{
+    QTest::addColumn<Before>("before");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply"); // how it begins
+
+    QTest::newRow("outside the bank") << Before::Nothing << QByteArray("select 20")
+                                      << QByteArray(
+                                             "error channel channel 20 is not in the bank of 20 channels, 00 to 19\n");
+    QTest::newRow("device gone") << Before::DeviceGone << QByteArray("select 07")
+                                 << QByteArray("error port COM1 (/dev/pts/");
+    QTest::newRow("port not open") << Before::PortMissing << QByteArray("select 07")
+                                   << QByteArray("error port COM1 (/nowhere/COM1) could not be written to: the port is "
+                                                 "not open.\n");
+    QTest::newRow("scan running") << Before::ScanStarted << QByteArray("select 07")
+                                  << QByteArray("error scan a scan is running; stop it first\n");
+}
+
+void TestScripting::failuresComeBackAndLeaveNoBox()
+{
+    QFETCH(Before, before);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    ScriptedPanel panel;
+    if (before == Before::PortMissing)
+        panel.config.mapPort(1, QStringLiteral("/nowhere/COM1"));
+    panel.startServing();
+    panel.messages.clear(); // the missing port's, at start-up
+    if (before == Before::DeviceGone) {
+        // The unplug is told once, by itself, before any request comes.
+        panel.com1.closeMaster();
+        QTRY_COMPARE(panel.messages.count(), 1);
+        panel.messages.clear();
+    }
+    if (before == Before::ScanStarted) {
+        panel.chooseAuto();
+        panel.setUp(0, 9, QStringLiteral("60"));
+        panel.pressStartStop();
+    }
+
+    const QByteArray answer = panel.ask(request);
+    QVERIFY2(answer.startsWith(reply), answer.constData());
+    QVERIFY(answer.endsWith('\n') && answer.count('\n') == 1);
+    QCOMPARE(panel.com1.readAll(), QByteArray());
+    QCOMPARE(panel.display()->text(), QStringLiteral("00"));
+    QCOMPARE(panel.boldButtons(), QList<int>{});
+    QTest::qWait(20); // a box would be opened from the event loop
+    QCOMPARE(panel.messages.count(), 0);
+    // The window's own failures still show, and the script's is not among them.
+    if (before == Before::DeviceGone) {
+        panel.click(3);
+        QTRY_COMPARE(panel.messages.count(), 1);
+        QCOMPARE(panel.messages.lastText().count(QStringLiteral("could not be written")), 1);
+    }
+}
+
+void TestScripting::statusMatchesTheWindow_data()
+{
+    QTest::addColumn<Before>("before");
+    QTest::newRow("as started") << Before::Nothing;
+    QTest::newRow("selected, COM2, 40 channels") << Before::AutoIdle;
+    QTest::newRow("scanning") << Before::ScanStarted;
+    QTest::newRow("port missing") << Before::PortMissing;
+}
+
+void TestScripting::statusMatchesTheWindow()
+{
+    QFETCH(Before, before);
+    ScriptedPanel panel;
+    if (before == Before::PortMissing)
+        panel.config.mapPort(1, QStringLiteral("/nowhere/COM1"));
+    panel.startServing();
+    if (before == Before::AutoIdle) {
+        panel.choose(QStringLiteral("mnuCom2"));
+        panel.choose(QStringLiteral("mnuChNum(3)"));
+        panel.click(33);
+        panel.chooseAuto();
+        panel.setUp(5, 30, QStringLiteral("2.5"));
+    }
+    if (before == Before::ScanStarted) {
+        panel.chooseAuto();
+        panel.setUp(2, 4, QStringLiteral("0.05"));
+        panel.pressStartStop();
+        QCOMPARE(panel.com1.read(5, 2000), commands({2}));
+    }
+    QJsonObject expected = shown(panel);
+    if (before == Before::PortMissing)
+        expected[QStringLiteral("device")] = QStringLiteral("/nowhere/COM1");
+    QCOMPARE(panel.status(), expected);
+    QCOMPARE(panel.messages.count(), before == Before::PortMissing ? 1 : 0);
+}
+
+void TestScripting::scanRunsAsStartScanAndStops()
+{
+    ScriptedPanel panel;
+    panel.startServing();
+    QCOMPARE(panel.ask("scan 03 05 0.02"), QByteArray("ok\n"));
+    QVERIFY(panel.child<QRadioButton>(QStringLiteral("optAuto"))->isChecked());
+    QCOMPARE(panel.startList()->currentText(), QStringLiteral("3"));
+    QCOMPARE(panel.endList()->currentText(), QStringLiteral("5"));
+    QCOMPARE(panel.term()->text(), QStringLiteral("0.02"));
+    QCOMPARE(panel.startStop()->text(), QStringLiteral("Stop Scan"));
+    QVERIFY(!panel.term()->isEnabled());
+    QCOMPARE(panel.com1.read(20, 2000), commands({3, 4, 5, 3}));
+
+    QCOMPARE(panel.ask("stop"), QByteArray("ok\n"));
+    QCOMPARE(panel.startStop()->text(), QStringLiteral("Start Scan"));
+    QVERIFY(!panel.timer()->isActive());
+    panel.com1.drain();
+    QCOMPARE(panel.com1.readAll(200), QByteArray());
+    QCOMPARE(panel.ask("stop"), QByteArray("ok\n"));
+    QCOMPARE(panel.messages.count(), 0);
+}
+
+void TestScripting::scanRefusalsChangeNothing_data()
+{
+    QTest::addColumn<Before>("before");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+
+    QTest::newRow("end below start") << Before::Nothing << QByteArray("scan 09 03 1")
+                                     << QByteArray("error scan the end channel 03 is below the start channel 09\n");
+    QTest::newRow("term too long") << Before::Nothing << QByteArray("scan 03 09 65.536")
+                                   << QByteArray("error scan the term 65.536 is not between 0 and 65.535 seconds\n");
+    QTest::newRow("term below 0") << Before::Nothing << QByteArray("scan 03 09 -1")
+                                  << QByteArray("error scan the term -1 is not between 0 and 65.535 seconds\n");
+    QTest::newRow("end outside the bank")
+        << Before::Nothing << QByteArray("scan 03 20 1")
+        << QByteArray("error channel channel 20 is not in the bank of 20 channels, 00 to 19\n");
+    QTest::newRow("started already") << Before::ScanStarted << QByteArray("scan 01 02 1")
+                                     << QByteArray("error scan a scan is started already; stop it first\n");
+}
+
+void TestScripting::scanRefusalsChangeNothing()
+{
+    QFETCH(Before, before);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    ScriptedPanel panel;
+    panel.startServing();
+    if (before == Before::ScanStarted) {
+        panel.chooseAuto();
+        panel.setUp(4, 6, QStringLiteral("60"));
+        panel.pressStartStop();
+    }
+    const QJsonObject was = shown(panel);
+    const bool wasManual = panel.child<QRadioButton>(QStringLiteral("optMan"))->isChecked();
+
+    QCOMPARE(panel.ask(request), reply);
+    QCOMPARE(shown(panel), was);
+    QCOMPARE(panel.child<QRadioButton>(QStringLiteral("optMan"))->isChecked(), wasManual);
+    QCOMPARE(panel.startStop()->text(),
+             before == Before::ScanStarted ? QStringLiteral("Stop Scan") : QStringLiteral("Start Scan"));
+    QCOMPARE(panel.com1.readAll(), QByteArray());
+    QCOMPARE(panel.messages.count(), 0);
+}
+
+void TestScripting::raiseBringsTheWindowForward()
+{
+    ScriptedPanel panel;
+    panel.startServing();
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    panel.window->showMinimized();
+    QTRY_VERIFY(other.isActiveWindow());
+
+    QCOMPARE(panel.ask("raise"), QByteArray("ok\n"));
+    QTRY_VERIFY(panel.window->isActiveWindow());
+    QVERIFY(!panel.window->isMinimized());
+    QCOMPARE(panel.com1.readAll(), QByteArray());
+}
+
+void TestScripting::wrongRequestsAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("reply"); // how it begins
+
+    const QByteArray request("error request ");
+    QTest::newRow("unknown") << QByteArray("hello\n") << request;
+    QTest::newRow("one digit") << QByteArray("select 7\n") << request;
+    QTest::newRow("CR LF") << QByteArray("status\r\n") << request;
+    QTest::newRow("empty line") << QByteArray("\n") << request;
+    QTest::newRow("NUL and high bytes") << QByteArray("sel\0ect \xff\n", 11) << request;
+    QTest::newRow("255 bytes and LF") << QByteArray(255, 'a') + '\n' << request;
+    QTest::newRow("256 bytes, no LF") << QByteArray(256, 'a')
+                                      << QByteArray("error request the request is longer than 256 bytes\n");
+    QTest::newRow("a megabyte") << QByteArray(1 << 20, 's')
+                                << QByteArray("error request the request is longer than 256 bytes\n");
+    // One request a connection: what follows its line is not read.
+    QTest::newRow("two requests") << QByteArray("select 03\nselect 04\n") << QByteArray("ok\n");
+}
+
+void TestScripting::wrongRequestsAreRefused()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, reply);
+    ScriptedPanel panel;
+    panel.startServing();
+    const QByteArray answer = panel.exchange(bytes);
+    QVERIFY2(answer.startsWith(reply), answer.constData());
+    QCOMPARE(answer.count('\n'), 1);
+    QCOMPARE(panel.com1.readAll(), reply == "ok\n" ? commands({3}) : QByteArray());
+    QCOMPARE(panel.ask("status").left(3), QByteArray("ok ")); // and the next is served
+}
+
+void TestScripting::tenClientsAtOnce()
+{
+    ScriptedPanel panel;
+    panel.startServing();
+    QList<QLocalSocket *> clients;
+    for (int i = 0; i < 10; ++i)
+        clients << panel.connectClient();
+    for (int i = 0; i < 10; ++i)
+        clients[i]->write(i % 2 ? QByteArray("status\n")
+                                : QStringLiteral("select %1\n").arg(i, 2, 10, QLatin1Char('0')).toLatin1());
+
+    const QList<QByteArray> replies = ScriptedPanel::repliesTo(clients);
+    for (int i = 0; i < 10; ++i)
+        QVERIFY2(i % 2 ? replies[i].startsWith("ok {\"bank\":20,") : replies[i] == "ok\n", replies[i].constData());
+    QByteArray wire = panel.com1.readAll();
+    QCOMPARE(wire.size(), 5 * 5);
+    for (int channel : {0, 2, 4, 6, 8})
+        QVERIFY(wire.contains(commands({channel})));
+    QCOMPARE(panel.server.clientCount(), 0);
+}
+
+void TestScripting::silentClientsNeitherStallNorStay()
+{
+    ScriptedPanel panel;
+    panel.startServing();
+    // Long enough that a loaded machine does not end the wait before the checks below.
+    panel.server.setRequestTimeout(5000);
+    QList<QLocalSocket *> silent;
+    for (int i = 0; i < ControlServer::kMaxClients; ++i)
+        silent << panel.connectClient();
+    silent.first()->write("sele"); // half a line, and no more
+    QTRY_COMPARE(panel.server.clientCount(), ControlServer::kMaxClients);
+
+    // One more is turned away at once; the window goes on working meanwhile.
+    QCOMPARE(panel.exchange("status\n"), QByteArray("error busy too many clients at once; try again\n"));
+    panel.click(3);
+    QCOMPARE(panel.com1.readAll(), commands({3}));
+    for (QLocalSocket *client : silent)
+        QCOMPARE(client->state(), QLocalSocket::ConnectedState);
+
+    // Each silent one is answered and closed once its time is up, and the next client is served.
+    const QList<QByteArray> replies = ScriptedPanel::repliesTo(silent);
+    for (const QByteArray &reply : replies)
+        QCOMPARE(reply, QByteArray("error timeout no whole request line came in time\n"));
+    QTRY_COMPARE(panel.server.clientCount(), 0);
+    QCOMPARE(panel.ask("select 04"), QByteArray("ok\n"));
+    QCOMPARE(panel.com1.readAll(), commands({4}));
+    QCOMPARE(panel.messages.count(), 0);
+}
+
+void TestScripting::socketIsTheUsersAlone()
+{
+    ScriptedPanel panel;
+    panel.startServing();
+    QVERIFY(panel.socketPath().startsWith(panel.runtime.path() + QLatin1Char('/')));
+    struct stat status
+    { };
+    QCOMPARE(::stat(QFile::encodeName(panel.socketPath()).constData(), &status), 0);
+    QVERIFY(S_ISSOCK(status.st_mode));
+    QCOMPARE(status.st_mode & 07777, mode_t(0600));
+    QCOMPARE(status.st_uid, ::geteuid());
+    QCOMPARE(::stat(QFile::encodeName(panel.runtime.path()).constData(), &status), 0);
+    QCOMPARE(status.st_mode & 07777, mode_t(0700));
+    // No lock is left once it listens.
+    QVERIFY(!QFile::exists(panel.socketPath() + QStringLiteral(".lock")));
+}
+
+void TestScripting::leftoversOfAKilledPanelAreTakenOver_data()
+{
+    QTest::addColumn<bool>("socketLeft");
+    QTest::addColumn<bool>("lockLeft");
+    QTest::newRow("socket") << true << false;
+    QTest::newRow("socket and lock") << true << true;
+}
+
+void TestScripting::leftoversOfAKilledPanelAreTakenOver()
+{
+    QFETCH(bool, socketLeft);
+    QFETCH(bool, lockLeft);
+    ScriptedPanel panel;
+    const QByteArray path = QFile::encodeName(panel.socketPath());
+    if (socketLeft) {
+        // Bound, then closed without a word: what a killed panel leaves.
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        ::close(fd);
+    }
+    if (lockLeft) {
+        // A lock whose holder has ended.
+        QFile lock(QFile::decodeName(path) + QStringLiteral(".lock"));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write("2147483646\nqueltor\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    }
+    QCOMPARE(askPanel(panel.socketPath(), "status\n", 1000).outcome, PanelAnswer::Outcome::NoPanel);
+    panel.startServing();
+    QCOMPARE(panel.ask("select 05"), QByteArray("ok\n"));
+    QCOMPARE(panel.com1.readAll(), commands({5}));
+}
+
+void TestScripting::panelsOfDifferentSettingsFilesDoNotMeet()
+{
+    ScriptedPanel panel;
+    panel.startServing();
+    const QString home = panel.config.path();
+    QTemporaryDir otherHome;
+    QCOMPARE(panelSocketPath(home + QStringLiteral("/QUELTOR/QUELTOR.conf")), panel.socketPath());
+    QVERIFY(QFile::link(home, otherHome.filePath(QStringLiteral("link"))));
+    QCOMPARE(panelSocketPath(otherHome.filePath(QStringLiteral("link/QUELTOR/QUELTOR.conf"))), panel.socketPath());
+    const QString other = panelSocketPath(otherHome.filePath(QStringLiteral("QUELTOR/QUELTOR.conf")));
+    QVERIFY(other != panel.socketPath());
+
+    // A panel of another config home starts as a panel of its own.
+    ControlServer second;
+    QCOMPARE(second.start(other), ControlServer::Outcome::Serving);
+    QCOMPARE(panel.ask("status").left(3), QByteArray("ok "));
+}
+
+QTEST_MAIN(TestScripting)
+#include "test_scripting.moc"
