@@ -577,9 +577,11 @@ remote::Reply frmMain::scriptedSelect(int Ch)
         optMan->setChecked(true);
         optMan_Click();
     }
-    // The click's own path, with the failures it collects taken for the reply.
+    // The click's own path, with the failures it collects taken for the reply;
+    // any the window has yet to show stay the window's.
+    const QStringList pending = std::exchange(m_failures, {});
     noteFailure([this, Ch] { cmdCH_Click(Ch); });
-    const QStringList failures = std::exchange(m_failures, {});
+    const QStringList failures = std::exchange(m_failures, pending);
     if (!failures.isEmpty())
         return remote::Reply::failed(remote::code::kPort, failures.join(QLatin1Char(' ')));
     return remote::Reply::done();
