@@ -53,8 +53,11 @@ public:
     }
     ~PanelProcess()
     {
+        // Ended as a user would end it, so it takes its port lock with it.
         if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
+            m_process.terminate();
+            if (!m_process.waitForFinished(5000))
+                m_process.kill();
             m_process.waitForFinished();
         }
     }
