@@ -303,8 +303,8 @@ std::vector<Step> startUpSteps()
         {QStringLiteral("      the menus"), {QStringLiteral("queltor::frmMain::buildMenus")}},
         {QStringLiteral("    Form_Load"), {QStringLiteral("queltor::frmMain::Form_Load")}},
         {QStringLiteral("      stored choices read"), {QStringLiteral("queltor::readStoredChoices")}},
-        {QStringLiteral("      the bank shown (mnuChNum_Click)"), {QStringLiteral("queltor::frmMain::mnuChNum_Click")}},
-        {QStringLiteral("        the channel count saved"), {QStringLiteral("queltor::SettingsStore::write")}},
+        // The stored count is shown as it is: nothing is saved at this start.
+        {QStringLiteral("      the bank shown (applyBank)"), {QStringLiteral("queltor::frmMain::applyBank")}},
         {QStringLiteral("      the port opened"), {QStringLiteral("queltor::SerialPort::setPortOpen")}},
         // The floor measures its first text in show(), so fontconfig's setup falls there.
         {QStringLiteral("    show(): polish, layout, the X window"), {QStringLiteral("QWidget::show")}, {}, false},
