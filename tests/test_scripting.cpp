@@ -172,6 +172,7 @@ private slots:
     void leftoversOfAKilledPanelAreTakenOver_data();
     void leftoversOfAKilledPanelAreTakenOver();
     void panelsOfDifferentSettingsFilesDoNotMeet();
+    void socketPathTooLongIsRefusedNotCut();
 };
 
 void TestScripting::selectIsAClick_data()
@@ -528,6 +529,21 @@ void TestScripting::panelsOfDifferentSettingsFilesDoNotMeet()
     ControlServer second;
     QCOMPARE(second.start(other), ControlServer::Outcome::Serving);
     QCOMPARE(panel.ask("status").left(3), QByteArray("ok "));
+}
+
+void TestScripting::socketPathTooLongIsRefusedNotCut()
+{
+    QTemporaryDir runtime;
+    const QString path = runtime.filePath(QString(120, QLatin1Char('s')));
+    const PanelAnswer asked = askPanel(path, "status\n", 1000);
+    QCOMPARE(asked.outcome, PanelAnswer::Outcome::Failed);
+    QVERIFY2(asked.why.contains(QStringLiteral("longer than the 107 bytes")), qPrintable(asked.why));
+    QString why;
+    ControlServer server;
+    QCOMPARE(server.start(path, &why), ControlServer::Outcome::Unavailable);
+    QCOMPARE(why, asked.why);
+    // Nothing was made under a shorter name.
+    QVERIFY(QDir(runtime.path()).isEmpty(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot));
 }
 
 QTEST_MAIN(TestScripting)
