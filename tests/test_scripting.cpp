@@ -4,13 +4,13 @@
 #include "panel.h"
 
 #include "remote/control_server.h"
+#include "remote/local_socket.h"
 #include "remote/panel_socket.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocalSocket>
 #include <QLockFile>
 
 #include <cerrno>
@@ -41,66 +41,68 @@ public:
 
     QString socketPath() const { return panelSocketPath(config.fileName()); }
 
-    QLocalSocket *connectClient()
+    // A plain client socket, connected and not blocking.
+    UniqueFd connectClient() const
     {
-        auto *client = new QLocalSocket(&clients);
-        client->connectToServer(socketPath());
-        if (!client->waitForConnected(1000))
-            qFatal("cannot connect: %s", qPrintable(client->errorString()));
-        return client;
+        UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        const std::optional<sockaddr_un> address = socketAddress(socketPath());
+        if (!address || ::connect(fd.get(), reinterpret_cast<const sockaddr *>(&*address), sizeof *address) != 0)
+            qFatal("cannot connect: %s", strerror(errno));
+        return fd;
     }
 
-    // Runs the event loop until every client the panel took has been closed,
-    // and returns what each was sent.
-    static QList<QByteArray> repliesTo(const QList<QLocalSocket *> &open)
+    // Runs the event loop until the panel has closed every client, and
+    // returns what each was sent.
+    static QList<QByteArray> repliesTo(const std::vector<UniqueFd> &open)
     {
-        QList<QByteArray> replies(open.size());
+        QList<QByteArray> replies(qsizetype(open.size()));
+        QList<bool> closed(qsizetype(open.size()), false);
         const QDeadlineTimer deadline(20000);
-        const auto anyOpen = [&open] {
-            return std::any_of(open.begin(), open.end(),
-                               [](QLocalSocket *c) { return c->state() == QLocalSocket::ConnectedState; });
-        };
-        do {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            for (qsizetype i = 0; i < open.size(); ++i) {
-                open[i]->waitForReadyRead(1);
-                replies[i] += open[i]->readAll();
+        while (closed.contains(false) && !deadline.hasExpired()) {
+            QTest::qWait(2);
+            for (qsizetype i = 0; i < replies.size(); ++i) {
+                char chunk[4096];
+                const ssize_t n = closed[i] ? 0 : ::recv(open[std::size_t(i)].get(), chunk, sizeof chunk, 0);
+                if (n > 0)
+                    replies[i].append(chunk, n);
+                else if (n == 0 || errno != EAGAIN)
+                    closed[i] = true;
             }
-        } while (anyOpen() && !deadline.hasExpired());
+        }
         return replies;
     }
 
+    // Whether the panel has neither written to the client nor closed it.
+    static bool waiting(const UniqueFd &client)
+    {
+        char byte = 0;
+        return ::recv(client.get(), &byte, 1, MSG_PEEK) < 0 && errno == EAGAIN;
+    }
+
     // Sends bytes as a client would, as many as the panel takes, and returns
-    // what it wrote back before it closed the connection. A plain socket: Qt's
-    // would drop the reply when the panel stops taking bytes.
+    // what it wrote back before it closed the connection.
     QByteArray exchange(const QByteArray &bytes)
     {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        qstrncpy(address.sun_path, QFile::encodeName(socketPath()).constData(), sizeof address.sun_path);
-        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
-            qFatal("cannot connect: %s", strerror(errno));
+        const UniqueFd fd = connectClient();
         qsizetype sent = 0;
         QByteArray got;
         const QDeadlineTimer deadline(20000);
         while (!deadline.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             if (sent < bytes.size()) {
-                const ssize_t n = ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+                const ssize_t n = ::send(fd.get(), bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
                 if (n > 0)
                     sent += n;
                 else if (errno != EAGAIN)
                     sent = bytes.size(); // the panel has closed its end
             }
             char chunk[4096];
-            const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+            const ssize_t n = ::recv(fd.get(), chunk, sizeof chunk, 0);
             if (n > 0)
                 got.append(chunk, n);
             else if (n == 0 || errno != EAGAIN)
                 break;
         }
-        ::close(fd);
         return got;
     }
     QByteArray ask(const QByteArray &line) { return exchange(line + '\n'); }
@@ -115,7 +117,6 @@ public:
 
     QTemporaryDir runtime;
     ControlServer server;
-    QObject clients;
 };
 
 // What the window shows, as status should report it.
@@ -171,6 +172,7 @@ private slots:
     void leftoversOfAKilledPanelAreTakenOver_data();
     void leftoversOfAKilledPanelAreTakenOver();
     void panelsOfDifferentSettingsFilesDoNotMeet();
+    void socketPathTooLongIsRefusedNotCut();
 };
 
 void TestScripting::selectIsAClick_data()
@@ -410,12 +412,15 @@ void TestScripting::tenClientsAtOnce()
 {
     ScriptedPanel panel;
     panel.startServing();
-    QList<QLocalSocket *> clients;
+    std::vector<UniqueFd> clients;
     for (int i = 0; i < 10; ++i)
-        clients << panel.connectClient();
-    for (int i = 0; i < 10; ++i)
-        clients[i]->write(i % 2 ? QByteArray("status\n")
-                                : QStringLiteral("select %1\n").arg(i, 2, 10, QLatin1Char('0')).toLatin1());
+        clients.push_back(panel.connectClient());
+    for (int i = 0; i < 10; ++i) {
+        const QByteArray line = i % 2 ? QByteArray("status\n")
+                                      : QStringLiteral("select %1\n").arg(i, 2, 10, QLatin1Char('0')).toLatin1();
+        QCOMPARE(::send(clients[std::size_t(i)].get(), line.constData(), size_t(line.size()), MSG_NOSIGNAL),
+                 ssize_t(line.size()));
+    }
 
     const QList<QByteArray> replies = ScriptedPanel::repliesTo(clients);
     for (int i = 0; i < 10; ++i)
@@ -433,18 +438,18 @@ void TestScripting::silentClientsNeitherStallNorStay()
     panel.startServing();
     // Long enough that a loaded machine does not end the wait before the checks below.
     panel.server.setRequestTimeout(5000);
-    QList<QLocalSocket *> silent;
+    std::vector<UniqueFd> silent;
     for (int i = 0; i < ControlServer::kMaxClients; ++i)
-        silent << panel.connectClient();
-    silent.first()->write("sele"); // half a line, and no more
+        silent.push_back(panel.connectClient());
+    QCOMPARE(::send(silent.front().get(), "sele", 4, MSG_NOSIGNAL), ssize_t(4)); // half a line, and no more
     QTRY_COMPARE(panel.server.clientCount(), ControlServer::kMaxClients);
 
     // One more is turned away at once; the window goes on working meanwhile.
     QCOMPARE(panel.exchange("status\n"), QByteArray("error busy too many clients at once; try again\n"));
     panel.click(3);
     QCOMPARE(panel.com1.readAll(), commands({3}));
-    for (QLocalSocket *client : silent)
-        QCOMPARE(client->state(), QLocalSocket::ConnectedState);
+    for (const UniqueFd &client : silent)
+        QVERIFY(ScriptedPanel::waiting(client));
 
     // Each silent one is answered and closed once its time is up, and the next client is served.
     const QList<QByteArray> replies = ScriptedPanel::repliesTo(silent);
@@ -524,6 +529,21 @@ void TestScripting::panelsOfDifferentSettingsFilesDoNotMeet()
     ControlServer second;
     QCOMPARE(second.start(other), ControlServer::Outcome::Serving);
     QCOMPARE(panel.ask("status").left(3), QByteArray("ok "));
+}
+
+void TestScripting::socketPathTooLongIsRefusedNotCut()
+{
+    QTemporaryDir runtime;
+    const QString path = runtime.filePath(QString(120, QLatin1Char('s')));
+    const PanelAnswer asked = askPanel(path, "status\n", 1000);
+    QCOMPARE(asked.outcome, PanelAnswer::Outcome::Failed);
+    QVERIFY2(asked.why.contains(QStringLiteral("longer than the 107 bytes")), qPrintable(asked.why));
+    QString why;
+    ControlServer server;
+    QCOMPARE(server.start(path, &why), ControlServer::Outcome::Unavailable);
+    QCOMPARE(why, asked.why);
+    // Nothing was made under a shorter name.
+    QVERIFY(QDir(runtime.path()).isEmpty(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot));
 }
 
 QTEST_MAIN(TestScripting)

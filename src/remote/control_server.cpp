@@ -4,17 +4,15 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QLocalSocket>
 #include <QLockFile>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <exception>
-
-#ifdef Q_OS_LINUX
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace queltor {
 
@@ -27,63 +25,57 @@ namespace code = remote::code;
 constexpr int kLockWaitMs = 5000;
 // How long a panel that is there has to answer a second start.
 constexpr int kAskMs = 3000;
+// Out of descriptors, the listener rests this long rather than wake the loop at once again.
+constexpr int kAcceptPauseMs = 100;
 
-// One connection's request as far as it has come.
-class Pending : public QObject
-{
-public:
-    using QObject::QObject;
-    QByteArray line;
-    bool answered = false;
-    QTimer deadline;
-};
-
-bool fromOwner(const QLocalSocket *socket)
+bool fromOwner(int fd)
 {
 #ifdef Q_OS_LINUX
     ucred peer{};
     socklen_t size = sizeof peer;
-    return ::getsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0
-        && peer.uid == ::geteuid();
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::geteuid();
 #else
-    Q_UNUSED(socket);
+    Q_UNUSED(fd);
     return true; // the socket's mode keeps other users out
 #endif
 }
 
-void finish(QLocalSocket *socket, Pending *pending, const Reply &reply)
-{
-    if (pending->answered)
-        return;
-    pending->answered = true;
-    socket->write(remote::replyLine(reply));
-    // Closes once the reply is with the system; a peer that never lets it go is cut off at the deadline.
-    socket->disconnectFromServer();
-    if (socket->state() != QLocalSocket::UnconnectedState)
-        pending->deadline.start();
-}
-
 } // namespace
+
+// One connection: its request as far as it has come, then its reply as far as it has gone.
+class ControlServer::Client : public QObject
+{
+public:
+    Client(UniqueFd socket, QObject *parent)
+        : QObject(parent)
+        , fd(std::move(socket))
+    {
+        writable.setEnabled(false);
+        deadline.setSingleShot(true);
+    }
+
+    UniqueFd fd; // first in, last out: the notifiers go before it closes
+    QSocketNotifier readable{fd.get(), QSocketNotifier::Read};
+    QSocketNotifier writable{fd.get(), QSocketNotifier::Write};
+    QTimer deadline;
+    QByteArray line;
+    QByteArray reply;
+    bool answered = false;
+};
 
 ControlServer::ControlServer(QObject *parent)
     : QObject(parent)
 {
-    // Made in a private folder and given the mode before it gets its name.
-    m_server.setSocketOptions(QLocalServer::UserAccessOption);
-    connect(&m_server, &QLocalServer::newConnection, this, [this] { accept(); });
 }
 
 ControlServer::~ControlServer()
 {
     // No request may reach a handler whose window is going.
     m_handler = nullptr;
-    const QList<QLocalSocket *> sockets = m_server.findChildren<QLocalSocket *>(Qt::FindDirectChildrenOnly);
-    for (QLocalSocket *socket : sockets) {
-        QObject::disconnect(socket, nullptr, this, nullptr);
-        socket->abort();
-        delete socket;
-    }
-    m_server.close();
+    qDeleteAll(findChildren<Client *>(Qt::FindDirectChildrenOnly));
+    // As the panel goes, so does its socket file.
+    if (m_listener.isValid())
+        ::unlink(QFile::encodeName(m_path).constData());
 }
 
 ControlServer::Outcome ControlServer::start(const QString &socketPath, QString *why)
@@ -96,6 +88,10 @@ ControlServer::Outcome ControlServer::start(const QString &socketPath, QString *
     if (socketPath.isEmpty())
         return unavailable(QCoreApplication::translate("queltor::ControlServer",
                                                        "there is no runtime folder for it (XDG_RUNTIME_DIR)"));
+    QString tooLong;
+    const std::optional<sockaddr_un> address = socketAddress(socketPath, &tooLong);
+    if (!address)
+        return unavailable(tooLong);
 
     QLockFile lock(socketPath + QStringLiteral(".lock"));
     if (!lock.tryLock(kLockWaitMs))
@@ -117,65 +113,129 @@ ControlServer::Outcome ControlServer::start(const QString &socketPath, QString *
     }
 
     // Nobody listens: whatever is there was left by a panel that was killed.
-    QLocalServer::removeServer(socketPath);
-    if (!m_server.listen(socketPath))
-        return unavailable(m_server.errorString());
-#ifdef Q_OS_LINUX
-    ::chmod(QFile::encodeName(socketPath).constData(), S_IRUSR | S_IWUSR);
-#endif
+    const QByteArray file = QFile::encodeName(socketPath);
+    ::unlink(file.constData());
+    UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!listener.isValid()
+        || ::bind(listener.get(), reinterpret_cast<const sockaddr *>(&*address), sizeof *address) != 0)
+        return unavailable(qt_error_string());
+    // Nobody can connect before listen(), so the mode is set in between.
+    if (::chmod(file.constData(), S_IRUSR | S_IWUSR) != 0 || ::listen(listener.get(), SOMAXCONN) != 0) {
+        const QString error = qt_error_string();
+        ::unlink(file.constData());
+        return unavailable(error);
+    }
+    m_path = socketPath;
+    m_listener = std::move(listener);
+    m_incoming = std::make_unique<QSocketNotifier>(m_listener.get(), QSocketNotifier::Read);
+    connect(m_incoming.get(), &QSocketNotifier::activated, this, [this] { accept(); });
     return Outcome::Serving;
 }
 
 void ControlServer::accept()
 {
-    while (QLocalSocket *socket = m_server.nextPendingConnection()) {
-        if (!fromOwner(socket)) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
+    for (;;) {
+        UniqueFd fd(::accept4(m_listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (!fd.isValid()) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                // The connection stays in the backlog until there is room for it.
+                m_incoming->setEnabled(false);
+                QTimer::singleShot(kAcceptPauseMs, this, [this] { m_incoming->setEnabled(true); });
+            }
+            return;
         }
-        take(socket);
+        // A peer that is not the user running the panel is cut off unanswered.
+        if (fromOwner(fd.get()))
+            take(std::move(fd));
     }
 }
 
-void ControlServer::take(QLocalSocket *socket)
+void ControlServer::take(UniqueFd fd)
 {
+    auto *client = new Client(std::move(fd), this);
     ++m_clients;
-    connect(socket, &QObject::destroyed, this, [this] { --m_clients; });
-    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    // Qt takes no more from the system than a request may hold.
-    socket->setReadBufferSize(remote::kMaxRequestBytes);
-
-    auto *pending = new Pending(socket);
-    pending->deadline.setSingleShot(true);
-    // The first expiry ends the wait for the request, the second the wait for the close.
-    connect(&pending->deadline, &QTimer::timeout, socket, [pending, socket] {
-        if (pending->answered) {
-            socket->abort();
-            socket->deleteLater();
-            return;
-        }
-        finish(socket, pending, Reply::failed(code::kTimeout, QStringLiteral("no whole request line came in time")));
+    // The first expiry ends the wait for the request, the second the wait for the reply to go.
+    connect(&client->deadline, &QTimer::timeout, this, [this, client] {
+        if (client->answered)
+            drop(client);
+        else
+            finish(client, Reply::failed(code::kTimeout, QStringLiteral("no whole request line came in time")));
     });
-    pending->deadline.start(m_timeoutMs);
+    connect(&client->writable, &QSocketNotifier::activated, this, [this, client] { send(client); });
+    client->deadline.start(m_timeoutMs);
 
     if (m_clients > kMaxClients) {
-        finish(socket, pending, Reply::failed(code::kBusy, QStringLiteral("too many clients at once; try again")));
+        finish(client, Reply::failed(code::kBusy, QStringLiteral("too many clients at once; try again")));
         return;
     }
-    connect(socket, &QLocalSocket::readyRead, this, [this, socket, pending] {
-        if (pending->answered) {
-            socket->skip(socket->bytesAvailable());
+    connect(&client->readable, &QSocketNotifier::activated, this, [this, client] { read(client); });
+}
+
+void ControlServer::read(Client *client)
+{
+    if (client->answered)
+        return;
+    // No more is taken from the system than a request may hold.
+    char bytes[remote::kMaxRequestBytes];
+    ssize_t n = 0;
+    do
+        n = ::recv(client->fd.get(), bytes, std::size_t(remote::kMaxRequestBytes - client->line.size()), 0);
+    while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return;
+    if (n <= 0) {
+        drop(client); // gone, or done sending before a whole line
+        return;
+    }
+    client->line.append(bytes, n);
+    const qsizetype end = client->line.indexOf('\n');
+    if (end >= 0)
+        finish(client, answer(client->line.first(end)));
+    else if (client->line.size() >= remote::kMaxRequestBytes)
+        finish(client, Reply::failed(code::kRequest, QStringLiteral("the request is longer than 256 bytes")));
+}
+
+void ControlServer::finish(Client *client, const Reply &reply)
+{
+    client->answered = true;
+    // One request a connection: what follows its line is not read.
+    client->readable.setEnabled(false);
+    client->reply = remote::replyLine(reply);
+    client->deadline.start(m_timeoutMs);
+    send(client);
+}
+
+void ControlServer::send(Client *client)
+{
+    while (!client->reply.isEmpty() && client->fd.isValid()) {
+        const ssize_t n = ::send(client->fd.get(), client->reply.constData(), std::size_t(client->reply.size()),
+                                 MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // The rest goes as the client takes it; one that never does is cut off at the deadline.
+            client->writable.setEnabled(true);
             return;
         }
-        pending->line += socket->read(remote::kMaxRequestBytes - pending->line.size());
-        const qsizetype end = pending->line.indexOf('\n');
-        if (end >= 0)
-            finish(socket, pending, answer(pending->line.first(end)));
-        else if (pending->line.size() >= remote::kMaxRequestBytes)
-            finish(socket, pending,
-                   Reply::failed(code::kRequest, QStringLiteral("the request is longer than 256 bytes")));
-    });
+        if (n < 0)
+            break; // the client has gone
+        client->reply.remove(0, n);
+    }
+    drop(client);
+}
+
+void ControlServer::drop(Client *client)
+{
+    if (!client->fd.isValid())
+        return;
+    client->readable.setEnabled(false);
+    client->writable.setEnabled(false);
+    client->deadline.stop();
+    client->fd.reset();
+    --m_clients;
+    client->deleteLater();
 }
 
 Reply ControlServer::answer(const QByteArray &line)

@@ -1,14 +1,15 @@
 #pragma once
 
+#include "remote/local_socket.h"
 #include "remote/protocol.h"
 
-#include <QLocalServer>
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <memory>
 
-class QLocalSocket;
+class QSocketNotifier;
 
 namespace queltor {
 
@@ -48,15 +49,24 @@ public:
     void setHandler(Handler handler) { m_handler = std::move(handler); }
     void setRequestTimeout(int ms) { m_timeoutMs = ms; }
 
-    QString socketPath() const { return m_server.fullServerName(); }
+    // Empty until it serves.
+    QString socketPath() const { return m_path; }
     int clientCount() const { return m_clients; }
 
 private:
+    class Client;
+
     void accept();
-    void take(QLocalSocket *socket);
+    void take(UniqueFd fd);
+    void read(Client *client);
+    void finish(Client *client, const remote::Reply &reply);
+    void send(Client *client);
+    void drop(Client *client);
     remote::Reply answer(const QByteArray &line);
 
-    QLocalServer m_server;
+    QString m_path;
+    UniqueFd m_listener;
+    std::unique_ptr<QSocketNotifier> m_incoming; // goes before the listener closes
     Handler m_handler;
     int m_timeoutMs = kRequestTimeoutMs;
     int m_clients = 0;

@@ -1,16 +1,20 @@
 #include "remote/panel_socket.h"
 
+#include "remote/local_socket.h"
+
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
-#include <QLocalSocket>
 #include <QStandardPaths>
+#include <QThread>
 
-#ifdef Q_OS_UNIX
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace queltor {
 
@@ -36,7 +40,6 @@ QString resolved(const QString &file)
 // session, so that a job finds the panel of the user's desktop.
 QString runtimeFolder()
 {
-#ifdef Q_OS_UNIX
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
         const QByteArray session = "/run/user/" + QByteArray::number(::geteuid());
         struct stat status
@@ -45,8 +48,18 @@ QString runtimeFolder()
             && (status.st_mode & (S_IRWXG | S_IRWXO)) == 0)
             return QFile::decodeName(session);
     }
-#endif
     return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+}
+
+// Until fd is ready for events; false once the deadline has passed.
+bool await(int fd, short events, const QDeadlineTimer &deadline)
+{
+    pollfd entry{fd, events, 0};
+    int n = 0;
+    do
+        n = ::poll(&entry, 1, int(deadline.remainingTime()));
+    while (n < 0 && errno == EINTR);
+    return n > 0;
 }
 
 } // namespace
@@ -65,49 +78,70 @@ QString panelSocketPath(const QString &settingsFile)
 
 PanelAnswer askPanel(const QString &socketPath, const QByteArray &requestLine, int timeoutMs)
 {
+    using Outcome = PanelAnswer::Outcome;
     PanelAnswer answer;
+    const auto ended = [&answer](Outcome outcome, const QString &why = {}) {
+        answer.outcome = outcome;
+        answer.why = why;
+        return answer;
+    };
     if (socketPath.isEmpty())
-        return answer;
+        return ended(Outcome::NoPanel);
+    QString why;
+    const std::optional<sockaddr_un> address = socketAddress(socketPath, &why);
+    if (!address)
+        return ended(Outcome::Failed, why);
+
     const QDeadlineTimer deadline(timeoutMs);
-    QLocalSocket socket;
-    socket.connectToServer(socketPath);
-    if (socket.state() != QLocalSocket::ConnectedState && !socket.waitForConnected(int(deadline.remainingTime()))) {
-        switch (socket.error()) {
-        case QLocalSocket::ServerNotFoundError:
-        case QLocalSocket::ConnectionRefusedError:
-            answer.outcome = PanelAnswer::Outcome::NoPanel;
-            break;
-        default:
-            answer.outcome = PanelAnswer::Outcome::Failed;
-            answer.why = socket.errorString();
-            break;
-        }
-        return answer;
+    const UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.isValid())
+        return ended(Outcome::Failed, qt_error_string());
+    while (::connect(fd.get(), reinterpret_cast<const sockaddr *>(&*address), sizeof *address) != 0) {
+        if (errno == ENOENT || errno == ECONNREFUSED)
+            return ended(Outcome::NoPanel); // no socket, or one nobody listens on
+        if (errno != EAGAIN && errno != EINTR)
+            return ended(Outcome::Failed, qt_error_string());
+        // EAGAIN: a panel listens but its backlog is full; nothing to poll for, so try again shortly.
+        if (deadline.hasExpired())
+            return ended(Outcome::Silent);
+        QThread::msleep(10);
     }
 
-    socket.write(requestLine);
+    for (qsizetype sent = 0; sent < requestLine.size();) {
+        const ssize_t n = ::send(fd.get(), requestLine.constData() + sent, std::size_t(requestLine.size() - sent),
+                                 MSG_NOSIGNAL);
+        const int error = errno;
+        if (n >= 0)
+            sent += n;
+        else if (error == EPIPE || error == ECONNRESET)
+            break; // the panel has closed its end; its reply, "busy" say, may be waiting
+        else if (error == EAGAIN && !await(fd.get(), POLLOUT, deadline))
+            return ended(Outcome::Silent);
+        else if (error != EAGAIN && error != EINTR)
+            return ended(Outcome::Failed, qt_error_string(error));
+    }
+
     QByteArray line;
     while (!line.contains('\n') && line.size() <= remote::kMaxReplyBytes) {
-        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(int(deadline.remainingTime()))) {
-            if (socket.bytesAvailable() > 0)
-                continue;
-            const bool late = deadline.hasExpired() || socket.error() == QLocalSocket::SocketTimeoutError;
-            answer.outcome = late ? PanelAnswer::Outcome::Silent : PanelAnswer::Outcome::Failed;
-            answer.why = late ? QString() : socket.errorString();
-            return answer;
-        }
-        line += socket.read(remote::kMaxReplyBytes + 1 - line.size());
+        char bytes[4096];
+        const std::size_t room = std::min(sizeof bytes, std::size_t(remote::kMaxReplyBytes + 1 - line.size()));
+        const ssize_t n = ::recv(fd.get(), bytes, room, 0);
+        const int error = errno;
+        if (n > 0)
+            line.append(bytes, n);
+        else if (n == 0)
+            return ended(Outcome::Failed, QStringLiteral("the panel closed the connection without a reply"));
+        else if (error == EAGAIN && !await(fd.get(), POLLIN, deadline))
+            return ended(Outcome::Silent);
+        else if (error != EAGAIN && error != EINTR)
+            return ended(Outcome::Failed, qt_error_string(error));
     }
     const qsizetype end = line.indexOf('\n');
     const std::optional<remote::Reply> reply = end >= 0 ? remote::parseReply(line.first(end)) : std::nullopt;
-    if (!reply) {
-        answer.outcome = PanelAnswer::Outcome::Failed;
-        answer.why = QStringLiteral("the panel's reply is not one of the protocol");
-        return answer;
-    }
-    answer.outcome = PanelAnswer::Outcome::Answered;
+    if (!reply)
+        return ended(Outcome::Failed, QStringLiteral("the panel's reply is not one of the protocol"));
     answer.reply = *reply;
-    return answer;
+    return ended(Outcome::Answered);
 }
 
 } // namespace queltor
