@@ -31,18 +31,7 @@ constexpr Key kWatched[] = {{"Settings", "ChNum"}, {"Settings", "ComPort"}, {"Se
 
 std::string describe(QByteArrayView bytes)
 {
-    std::string out = "\"";
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u < 0x7F && c != '\\' && c != '"') {
-            out += c;
-        } else {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02x", u);
-            out += escape;
-        }
-    }
-    return out + "\"";
+    return queltor::fuzz::quoteBytes(bytes.data(), std::size_t(bytes.size()));
 }
 
 std::string describeValue(const std::optional<QByteArray> &value)

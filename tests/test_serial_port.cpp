@@ -3,6 +3,7 @@
 #include "link/serial_port.h"
 #include "link/settings_store.h"
 
+#include "link_errors.h"
 #include "pseudo_tty.h"
 #include "temp_config.h"
 
@@ -19,18 +20,6 @@
 using namespace queltor;
 
 namespace {
-
-// The message of the LinkError that f throws, or a null string when it throws none.
-template <typename F>
-QString linkErrorOf(F f)
-{
-    try {
-        f();
-    } catch (const LinkError &e) {
-        return e.message();
-    }
-    return QString();
-}
 
 const QByteArray kCommand("V07\r\n");
 

@@ -5,6 +5,7 @@
 #include "link/settings_store.h"
 #include "link/settings_text.h"
 
+#include "link_errors.h"
 #include "temp_config.h"
 
 #include <QDir>
@@ -41,17 +42,6 @@ struct stat statusOf(const QString &path)
     { };
     ::lstat(QFile::encodeName(path).constData(), &status);
     return status;
-}
-
-template <typename F>
-QString linkErrorOf(F f)
-{
-    try {
-        f();
-    } catch (const LinkError &e) {
-        return e.message();
-    }
-    return QString();
 }
 
 } // namespace
