@@ -6,6 +6,7 @@
 #include "link/port_lock.h"
 #include "link/settings_store.h"
 
+#include "clocks.h"
 #include "pseudo_tty.h"
 #include "temp_config.h"
 
@@ -183,14 +184,8 @@ void TestLink::connectedAndIdleArmsNothing()
     QCOMPARE(on.link.state().kind, LinkState::Kind::Connected);
     QVERIFY(timersOf(&on.link).isEmpty());
 
-    // Nothing wakes the thread while the link sits connected: the loop wakes
-    // once as it starts and once for the timer that ends the wait.
-    int wakeUps = 0;
-    QObject counter;
-    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, &counter, [&] { ++wakeUps; });
-    QEventLoop idle;
-    QTimer::singleShot(1000, &idle, &QEventLoop::quit);
-    idle.exec();
+    // Nothing wakes the thread while the link sits connected.
+    const int wakeUps = wakeUpsWhileIdle(1000);
     QVERIFY2(wakeUps <= 2, qPrintable(QString::number(wakeUps)));
     QCOMPARE(on.link.state().kind, LinkState::Kind::Connected);
 }

@@ -8,7 +8,6 @@
 #include "link/port_lock.h"
 #include "shell/controls.h"
 
-#include <QAbstractEventDispatcher>
 #include <QFile>
 #include <QMenu>
 
@@ -118,12 +117,7 @@ void TestUnplug::unplugMidScanThenReplugAtSamePath()
 
     // Connected and idle, nothing wakes the panel but the wait's own start and end.
     panel.messages.pause();
-    int wakeUps = 0;
-    QObject counter;
-    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, &counter, [&] { ++wakeUps; });
-    QEventLoop quiet;
-    QTimer::singleShot(1000, &quiet, &QEventLoop::quit);
-    quiet.exec();
+    const int wakeUps = wakeUpsWhileIdle(1000);
     QVERIFY2(wakeUps <= 2, qPrintable(QString::number(wakeUps)));
 }
 
