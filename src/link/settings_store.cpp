@@ -181,6 +181,11 @@ SettingsStore::SettingsStore()
     }
 }
 
+SettingsStore::SettingsStore(const QString &file)
+    : m_files{QFileInfo(file).absoluteFilePath()}
+{
+}
+
 QString SettingsStore::read(const QString &key, const QString &defaultText) const
 {
     const std::optional<QByteArray> text = lookup(m_files, kSettings, key.toUtf8());

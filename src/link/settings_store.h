@@ -21,7 +21,10 @@ public:
     static inline const QString kChNum = QStringLiteral("ChNum");
     static inline const QString kComPort = QStringLiteral("ComPort");
 
+    // The user's file under $XDG_CONFIG_HOME, with the read-only fallbacks.
     SettingsStore();
+    // Exactly this file, and no fallback: one named on the command line is the whole of a setup.
+    explicit SettingsStore(const QString &file);
 
     // The text stored under key in group Settings, or defaultText when there is none.
     QString read(const QString &key, const QString &defaultText = QStringLiteral("1")) const;
