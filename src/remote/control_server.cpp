@@ -61,11 +61,17 @@ public:
     QByteArray line;
     QByteArray reply;
     bool answered = false;
+    bool watching = false;
 };
 
 ControlServer::ControlServer(QObject *parent)
     : QObject(parent)
+    , m_publish(std::make_unique<QTimer>())
 {
+    // Every change a handler makes is told once, when it is done.
+    m_publish->setSingleShot(true);
+    m_publish->setInterval(0);
+    connect(m_publish.get(), &QTimer::timeout, this, [this] { publish(); });
 }
 
 ControlServer::~ControlServer()
@@ -175,6 +181,14 @@ void ControlServer::take(UniqueFd fd)
 
 void ControlServer::read(Client *client)
 {
+    if (client->watching) {
+        // A watcher has nothing more to say: what it sends is passed over, and its end closing ends it.
+        char bytes[256];
+        const ssize_t n = ::recv(client->fd.get(), bytes, sizeof bytes, 0);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            drop(client);
+        return;
+    }
     if (client->answered)
         return;
     // No more is taken from the system than a request may hold.
@@ -191,9 +205,14 @@ void ControlServer::read(Client *client)
     }
     client->line.append(bytes, n);
     const qsizetype end = client->line.indexOf('\n');
-    if (end >= 0)
-        finish(client, answer(client->line.first(end)));
-    else if (client->line.size() >= remote::kMaxRequestBytes)
+    if (end >= 0) {
+        QString why;
+        const std::optional<remote::Request> request = remote::parseRequest(client->line.first(end), &why);
+        if (request && request->verb == remote::Request::Verb::Watch && m_handler)
+            watch(client);
+        else
+            finish(client, answer(request, why));
+    } else if (client->line.size() >= remote::kMaxRequestBytes)
         finish(client, Reply::failed(code::kRequest, QStringLiteral("the request is longer than 256 bytes")));
 }
 
@@ -207,21 +226,69 @@ void ControlServer::finish(Client *client, const Reply &reply)
     send(client);
 }
 
+void ControlServer::watch(Client *client)
+{
+    if (m_watchers.size() >= kMaxWatchers) {
+        finish(client, Reply::failed(code::kBusy, QStringLiteral("too many watchers at once; try again")));
+        return;
+    }
+    // A change not yet told goes to those watching first, so that the last status sent is theirs too.
+    publish();
+    client->answered = true;
+    client->watching = true;
+    client->deadline.stop();
+    client->line.clear();
+    --m_clients;
+    m_watchers << client;
+    client->reply = remote::replyLine(Reply::done(m_lastStatus));
+    send(client);
+}
+
+void ControlServer::statusChanged()
+{
+    if (!m_watchers.isEmpty() && !m_publish->isActive())
+        m_publish->start();
+}
+
+void ControlServer::publish()
+{
+    m_publish->stop();
+    const Reply status = answer(remote::Request{remote::Request::Verb::Status, 0, 0, 0, {}}, {});
+    if (!status.ok() || status.data == m_lastStatus)
+        return;
+    m_lastStatus = status.data;
+    const QByteArray line = remote::replyLine(status);
+    // A copy: a watcher that has gone leaves the list as it is sent to.
+    const QList<Client *> watchers = m_watchers;
+    for (Client *client : watchers) {
+        client->reply += line;
+        send(client);
+    }
+}
+
 void ControlServer::send(Client *client)
 {
-    while (!client->reply.isEmpty() && client->fd.isValid()) {
+    while (!client->reply.isEmpty()) {
         const ssize_t n = ::send(client->fd.get(), client->reply.constData(), std::size_t(client->reply.size()),
                                  MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
+        if (n >= 0) {
+            client->reply.remove(0, n);
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // The rest goes as the client takes it; one that never does is cut off at the deadline.
-            client->writable.setEnabled(true);
-            return;
         }
-        if (n < 0)
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
             break; // the client has gone
-        client->reply.remove(0, n);
+        // The rest goes as the client takes it. A client that never takes its
+        // reply is cut off at the deadline; a watcher, once too much waits for it.
+        if (client->watching && client->reply.size() > kMaxWatcherBacklog)
+            break;
+        client->writable.setEnabled(true);
+        return;
+    }
+    if (client->watching && client->reply.isEmpty()) {
+        client->writable.setEnabled(false);
+        return;
     }
     drop(client);
 }
@@ -234,14 +301,15 @@ void ControlServer::drop(Client *client)
     client->writable.setEnabled(false);
     client->deadline.stop();
     client->fd.reset();
-    --m_clients;
+    if (client->watching)
+        m_watchers.removeOne(client);
+    else
+        --m_clients;
     client->deleteLater();
 }
 
-Reply ControlServer::answer(const QByteArray &line)
+Reply ControlServer::answer(const std::optional<remote::Request> &request, const QString &why)
 {
-    QString why;
-    const std::optional<remote::Request> request = remote::parseRequest(line, &why);
     Reply reply;
     if (!request) {
         reply = Reply::failed(code::kRequest, why);

@@ -125,16 +125,19 @@ std::optional<Request> parseRequest(QByteArrayView line, QString *why)
     {
         const char *word;
         Request::Verb verb;
-    } kBare[] = {{"status", Request::Verb::Status}, {"stop", Request::Verb::Stop}, {"raise", Request::Verb::Raise}};
+    } kBare[] = {{"status", Request::Verb::Status},
+                 {"stop", Request::Verb::Stop},
+                 {"raise", Request::Verb::Raise},
+                 {"watch", Request::Verb::Watch}};
     for (const auto &bare : kBare) {
         if (verb == bare.word) {
             if (arguments != 0)
-                return refuse(why, "status, stop and raise take nothing more");
+                return refuse(why, "status, stop, raise and watch take nothing more");
             request.verb = bare.verb;
             return request;
         }
     }
-    return refuse(why, "not a request: the requests are select, status, scan, stop and raise");
+    return refuse(why, "not a request: the requests are select, status, scan, stop, raise and watch");
 }
 
 QByteArray requestLine(const Request &request)
@@ -150,6 +153,8 @@ QByteArray requestLine(const Request &request)
         return "stop\n";
     case Request::Verb::Raise:
         return "raise\n";
+    case Request::Verb::Watch:
+        return "watch\n";
     }
     return {};
 }

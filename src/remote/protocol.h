@@ -7,10 +7,12 @@
 #include <optional>
 
 // What a script and the panel say to each other on the panel's socket: one
-// request line, one reply line, then the connection ends. The grammar is fixed
-// and short; anything else is refused, never guessed at.
+// request line, one reply line, then the connection ends; but for watch, whose
+// reply is the status at once and then one more line each time it changes,
+// until either end closes. The grammar is fixed and short; anything else is
+// refused, never guessed at.
 //
-//   request = ("select" SP channel / "status" / "stop" / "raise"
+//   request = ("select" SP channel / "status" / "stop" / "raise" / "watch"
 //              / "scan" SP channel SP channel SP term) LF
 //   channel = 2DIGIT                              ; 00 to 99
 //   term    = ["-"] 1*6DIGIT ["." 1*6DIGIT]       ; seconds, as the term field takes it
@@ -28,7 +30,7 @@ constexpr qsizetype kMaxReplyBytes = 8192;
 
 struct Request
 {
-    enum class Verb { Select, Status, Scan, Stop, Raise };
+    enum class Verb { Select, Status, Scan, Stop, Raise, Watch };
 
     Verb verb = Verb::Status;
     int channel = 0; // select

@@ -102,6 +102,7 @@ int main(int argc, char *argv[])
     queltor::frmMain window;
     QObject::connect(&exitSignals, &queltor::ExitSignals::received, &window, &QWidget::close);
     control.setHandler([&window](const queltor::remote::Request &request) { return window.answer(request); });
+    QObject::connect(&window, &queltor::frmMain::statusChanged, &control, &queltor::ControlServer::statusChanged);
     window.Form_Load();
     // Told to end while start-up's message was showing, before the loop ran.
     if (exitSignals.count() > 0)

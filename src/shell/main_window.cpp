@@ -202,6 +202,9 @@ void frmMain::buildControls()
     connect(optAuto, &QRadioButton::clicked, this, [this] { handle([this] { optAuto_Click(); }); });
     connect(optMan, &QRadioButton::clicked, this, [this] { handle([this] { optMan_Click(); }); });
     connect(tmrScan, &QTimer::timeout, this, [this] { handle([this] { tmrScan_Timer(); }); });
+    connect(cboStart, &QComboBox::currentIndexChanged, this, &frmMain::statusChanged);
+    connect(cboEnd, &QComboBox::currentIndexChanged, this, &frmMain::statusChanged);
+    connect(txtTerm, &QLineEdit::textChanged, this, &frmMain::statusChanged);
 }
 
 // Below the client area, which keeps its size: the window grows by the bar's height.
@@ -306,6 +309,7 @@ void frmMain::SelectChannel(int Ch)
         cmdCH[static_cast<std::size_t>(i)]->setSelected(i == Ch);
     }
     centreDisplay();
+    emit statusChanged();
 }
 
 void frmMain::centreDisplay()
@@ -355,6 +359,7 @@ void frmMain::applyBank(int Index)
     checkEntry(m_bankEntries, Index);
 
     resizeToBank(Index);
+    emit statusChanged();
 }
 
 void frmMain::resizeToBank(int index)
@@ -480,6 +485,7 @@ void frmMain::stopScan()
 void frmMain::linkChanged(const LinkState &state)
 {
     m_linkStatus->setParts(state.portName(), state.device, state.condition());
+    emit statusChanged();
     if (state.lostMessage.isEmpty())
         return;
     // The device went away between commands: the scan stops before anyone is told.
@@ -501,6 +507,7 @@ void frmMain::showScanState()
     mnuChooseDevice->setEnabled(settingsEnabled);
     fraMan->setEnabled(m_scan.manualFrameEnabled());
     fraAuto->setEnabled(m_scan.autoFrameEnabled());
+    emit statusChanged();
 }
 
 void frmMain::mnuCom_Click(int n)
@@ -560,6 +567,8 @@ remote::Reply frmMain::answer(const remote::Request &request)
     case Verb::Raise:
         comeForward();
         return remote::Reply::done();
+    case Verb::Watch: // the socket's own
+        break;
     }
     return remote::Reply::failed(remote::code::kRequest, QStringLiteral("not a request"));
 }

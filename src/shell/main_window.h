@@ -62,6 +62,10 @@ public:
     // failure goes back in the reply and never into a message box.
     remote::Reply answer(const remote::Request &request);
 
+signals:
+    // Something the status reports may have changed: channel, bank, mode, scan or link.
+    void statusChanged();
+
 protected:
     bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
