@@ -51,9 +51,10 @@ public:
         m_process.start(QStringLiteral(QUELTOR_PANEL), {});
         m_process.waitForStarted();
     }
-    ~PanelProcess()
+    ~PanelProcess() { terminate(); }
+    // Ended as a user would end it, so it takes its port lock with it.
+    void terminate()
     {
-        // Ended as a user would end it, so it takes its port lock with it.
         if (m_process.state() != QProcess::NotRunning) {
             m_process.terminate();
             if (!m_process.waitForFinished(5000))
@@ -95,6 +96,7 @@ private slots:
     void withoutPanel_data();
     void withoutPanel();
     void throughThePanel();
+    void watchFollowsThePanelToItsEnd();
     void strangersAreCutOff();
 
 private:
@@ -131,7 +133,7 @@ void TestCtl::commandLine_data()
          {QString(), QStringLiteral("select"), QStringLiteral("select 100"), QStringLiteral("select 7 8"),
           QStringLiteral("select x"), QStringLiteral("status now"), QStringLiteral("scan --start 3 --end 9"),
           QStringLiteral("scan --start 3 --end 9 --term .5"), QStringLiteral("scan --start=3 --end=9 --term=0.5 --x=1"),
-          QStringLiteral("raise")})
+          QStringLiteral("raise"), QStringLiteral("watch now")})
         QTest::newRow(qPrintable(QLatin1Char('"') + args + QLatin1Char('"')))
             << args.split(QLatin1Char(' '), Qt::SkipEmptyParts) << 2 << QByteArray() << usage;
 }
@@ -176,6 +178,8 @@ void TestCtl::withoutPanel_data()
                       "COM1 is used instead.\n");
     QTest::newRow("status") << QStringList{} << "status" << 3 << QByteArray() << QByteArray()
                             << QByteArray("{\"panel\":false}\n") << QByteArray();
+    QTest::newRow("watch") << QStringList{} << "watch" << 3 << QByteArray() << QByteArray()
+                           << QByteArray("{\"panel\":false}\n") << QByteArray();
     QTest::newRow("scan") << QStringList{} << "scan --start 1 --end 2 --term 1" << 3 << QByteArray() << QByteArray()
                           << QByteArray() << QByteArray("queltor-ctl: no-panel: no QUELTOR panel is running for ");
     QTest::newRow("stop") << QStringList{} << "stop" << 3 << QByteArray() << QByteArray() << QByteArray()
@@ -250,6 +254,32 @@ void TestCtl::throughThePanel()
     QVERIFY(next.serving());
     QCOMPARE(ctl({QStringLiteral("select"), QStringLiteral("05")}).status, 0);
     QCOMPARE(m_com1->read(5, 2000), commands({5}));
+}
+
+void TestCtl::watchFollowsThePanelToItsEnd()
+{
+    PanelProcess panel;
+    QVERIFY(panel.serving());
+    QProcess watch;
+    watch.start(QStringLiteral(QUELTOR_CTL), {QStringLiteral("watch")});
+    const auto nextLine = [&watch] {
+        const QDeadlineTimer deadline(10000);
+        while (!watch.canReadLine() && !deadline.hasExpired())
+            watch.waitForReadyRead(100);
+        return QJsonDocument::fromJson(watch.readLine()).object();
+    };
+    QCOMPARE(nextLine()[QStringLiteral("channel")].toInt(), 0);
+    QCOMPARE(ctl({QStringLiteral("select"), QStringLiteral("07")}).status, 0);
+    QCOMPARE(nextLine()[QStringLiteral("channel")].toInt(), 7);
+    QCOMPARE(m_com1->read(5, 2000), commands({7}));
+
+    panel.terminate();
+    const QJsonObject end = nextLine();
+    QCOMPARE(end.keys(), QStringList{QStringLiteral("panel")});
+    QCOMPARE(end[QStringLiteral("panel")], QJsonValue(false));
+    QVERIFY(watch.waitForFinished(5000));
+    QCOMPARE(watch.exitCode(), 3);
+    QCOMPARE(watch.readAllStandardError(), QByteArray());
 }
 
 void TestCtl::strangersAreCutOff()

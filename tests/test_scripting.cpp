@@ -5,6 +5,7 @@
 
 #include "remote/control_server.h"
 #include "remote/local_socket.h"
+#include "remote/panel_request.h"
 #include "remote/panel_socket.h"
 
 #include <QDeadlineTimer>
@@ -184,6 +185,7 @@ enum class Change { Click, Bank, StartList, Term, Auto, ScanRequest, DeviceGone 
 
 Q_DECLARE_METATYPE(Before)
 Q_DECLARE_METATYPE(Change)
+Q_DECLARE_METATYPE(PanelAnswer::Outcome)
 
 class TestScripting : public QObject
 {
@@ -204,6 +206,8 @@ private slots:
     void watchersHearEachChangeOnce();
     void aWatcherThatDoesNotReadIsDropped();
     void watchersHaveTheirOwnLimit();
+    void requestsWithoutBlocking_data();
+    void requestsWithoutBlocking();
 
     void wrongRequestsAreRefused_data();
     void wrongRequestsAreRefused();
@@ -521,6 +525,43 @@ void TestScripting::watchersHaveTheirOwnLimit()
     QTRY_COMPARE(panel.server.watcherCount(), ControlServer::kMaxWatchers - 1);
     watchers.push_back(panel.watcher());
     QCOMPARE(panel.server.watcherCount(), ControlServer::kMaxWatchers);
+}
+
+void TestScripting::requestsWithoutBlocking_data()
+{
+    QTest::addColumn<QString>("listener");
+    QTest::addColumn<PanelAnswer::Outcome>("outcome");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::newRow("panel") << "panel" << PanelAnswer::Outcome::Answered << commands({3});
+    QTest::newRow("nobody") << "nobody" << PanelAnswer::Outcome::NoPanel << QByteArray();
+    QTest::newRow("a listener that never answers") << "silent" << PanelAnswer::Outcome::Silent << QByteArray();
+}
+
+void TestScripting::requestsWithoutBlocking()
+{
+    QFETCH(QString, listener);
+    QFETCH(PanelAnswer::Outcome, outcome);
+    QFETCH(QByteArray, wire);
+    ScriptedPanel panel;
+    UniqueFd silent;
+    if (listener == QLatin1String("panel")) {
+        panel.startServing();
+    } else if (listener == QLatin1String("silent")) {
+        silent = UniqueFd(::socket(AF_UNIX, SOCK_STREAM, 0));
+        const std::optional<sockaddr_un> address = socketAddress(panel.socketPath());
+        QVERIFY(::bind(silent.get(), reinterpret_cast<const sockaddr *>(&*address), sizeof *address) == 0);
+        QVERIFY(::listen(silent.get(), 4) == 0);
+    }
+    PanelRequest request(panel.socketPath(), *remote::parseRequest("select 03"), 300);
+    QList<PanelAnswer> answers;
+    connect(&request, &PanelRequest::answered, this, [&answers](const PanelAnswer &answer) { answers << answer; });
+    QCOMPARE(answers.size(), 0); // never before the event loop runs
+    QTRY_COMPARE(answers.size(), 1);
+    QTest::qWait(400); // and once only
+    QCOMPARE(answers.size(), 1);
+    QCOMPARE(answers[0].outcome, outcome);
+    QCOMPARE(answers[0].reply.ok(), true);
+    QCOMPARE(panel.com1.readAll(), wire);
 }
 
 void TestScripting::wrongRequestsAreRefused_data()

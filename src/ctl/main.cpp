@@ -1,6 +1,7 @@
 // queltor-ctl: drives the running panel from a script. Everything it prints
 // is English, whatever the locale: scripts read it.
 #include "link/settings_store.h"
+#include "remote/panel_request.h"
 #include "remote/panel_socket.h"
 #include "remote/protocol.h"
 #include "remote/select_without_panel.h"
@@ -20,6 +21,7 @@ constexpr const char *kHelp = R"(Usage: queltor-ctl select CH
        queltor-ctl status
        queltor-ctl scan --start CH --end CH --term SECONDS
        queltor-ctl stop
+       queltor-ctl watch
        queltor-ctl --help | --version
 
 Drives the QUELTOR panel that runs for this user and settings file; the
@@ -31,6 +33,9 @@ panel shows every request as if its own controls had been used.
   scan         switch the panel to Auto and scan from the start to the end
                channel, one channel every SECONDS (0 to 65.535)
   stop         stop the scan
+  watch        print the panel's state as status does, then again each time
+               it changes, until interrupted; {"panel":false} when the panel
+               ends or none is running
   -h, --help   show this text and exit
   --version    show the version and exit
 
@@ -129,13 +134,48 @@ std::optional<Request> requestFor(int argc, char *argv[], const char **why)
         }
         return request;
     }
-    if ((command == "status" || command == "stop") && argc == 2) {
-        request.verb = command == "status" ? Request::Verb::Status : Request::Verb::Stop;
-        return request;
+    static const struct
+    {
+        const char *word;
+        Request::Verb verb;
+    } kBare[] = {{"status", Request::Verb::Status}, {"stop", Request::Verb::Stop}, {"watch", Request::Verb::Watch}};
+    for (const auto &bare : kBare) {
+        if (command == bare.word) {
+            if (argc != 2) {
+                *why = "status, stop and watch take nothing more";
+                return std::nullopt;
+            }
+            request.verb = bare.verb;
+            return request;
+        }
     }
-    *why = command == "status" || command == "stop" ? "status and stop take nothing more"
-                                                    : "the commands are select, status, scan and stop";
+    *why = "the commands are select, status, scan, stop and watch";
     return std::nullopt;
+}
+
+int sayFailed(const queltor::remote::Reply &reply) { return say(reply.code.constData(), reply.text); }
+
+// Prints the panel's status as it comes until the panel ends; the exit status.
+int watchPanel(const queltor::SettingsStore &store)
+{
+    using Outcome = queltor::PanelAnswer::Outcome;
+    queltor::PanelRequest watch(queltor::panelSocketPath(store.fileName()), Request{Request::Verb::Watch, 0, 0, 0, {}},
+                                kAnswerMs);
+    bool told = false;
+    QObject::connect(&watch, &queltor::PanelRequest::answered, [&](const queltor::PanelAnswer &answer) {
+        if (answer.outcome == Outcome::Answered && answer.reply.ok()) {
+            told = true;
+            if (print(answer.reply.data) != kDone)
+                QCoreApplication::exit(kFailed);
+            return;
+        }
+        // Ended after it was told something, or never begun for want of a panel: no panel now.
+        if ((answer.outcome == Outcome::Failed && told) || answer.outcome == Outcome::NoPanel)
+            QCoreApplication::exit(print(queltor::remote::noPanelJson()) == kDone ? kNoPanel : kFailed);
+        else
+            QCoreApplication::exit(sayFailed(answer.result(kAnswerMs, store.fileName())));
+    });
+    return QCoreApplication::exec();
 }
 
 // Qt's own remarks (a missing runtime folder, say) would spoil the one line a script reads.
@@ -169,19 +209,15 @@ int main(int argc, char *argv[])
     qInstallMessageHandler(quiet);
     QCoreApplication app(argc, argv);
     const queltor::SettingsStore store;
+    if (request->verb == Request::Verb::Watch)
+        return watchPanel(store);
     const queltor::PanelAnswer answer = queltor::askPanel(queltor::panelSocketPath(store.fileName()),
                                                           queltor::remote::requestLine(*request), kAnswerMs);
-    switch (answer.outcome) {
-    case queltor::PanelAnswer::Outcome::Answered:
-        if (!answer.reply.ok())
-            return say(answer.reply.code.constData(), answer.reply.text);
-        return answer.reply.data.isEmpty() ? kDone : print(answer.reply.data);
-    case queltor::PanelAnswer::Outcome::Silent:
-        return say("timeout", QStringLiteral("the panel did not answer within %1 seconds").arg(kAnswerMs / 1000));
-    case queltor::PanelAnswer::Outcome::Failed:
-        return say("socket", QStringLiteral("the panel's socket cannot be used: %1").arg(answer.why));
-    case queltor::PanelAnswer::Outcome::NoPanel:
-        break;
+    if (answer.outcome != queltor::PanelAnswer::Outcome::NoPanel) {
+        const queltor::remote::Reply reply = answer.result(kAnswerMs, store.fileName());
+        if (!reply.ok())
+            return sayFailed(reply);
+        return reply.data.isEmpty() ? kDone : print(reply.data);
     }
 
     switch (request->verb) {
@@ -190,13 +226,14 @@ int main(int argc, char *argv[])
         const queltor::remote::Reply reply = queltor::selectWithoutPanel(store, request->channel, &warnings);
         for (const QString &warning : warnings)
             say("warning", warning);
-        return reply.ok() ? kDone : say(reply.code.constData(), reply.text);
+        return reply.ok() ? kDone : sayFailed(reply);
     }
     case Request::Verb::Status:
         return print(queltor::remote::noPanelJson()) == kDone ? kNoPanel : kFailed;
-    default:
-        say("no-panel",
-            QStringLiteral("no QUELTOR panel is running for %1; a scan runs only in the panel").arg(store.fileName()));
+    default: {
+        const queltor::remote::Reply noPanel = answer.result(kAnswerMs, store.fileName());
+        say(noPanel.code.constData(), noPanel.text + QStringLiteral("; a scan runs only in the panel"));
         return kNoPanel;
+    }
     }
 }

@@ -76,6 +76,27 @@ QString panelSocketPath(const QString &settingsFile)
     return runtime + QStringLiteral("/queltor-") + QString::fromLatin1(hash) + QStringLiteral(".socket");
 }
 
+remote::Reply PanelAnswer::result(int timeoutMs, const QString &settingsFile) const
+{
+    switch (outcome) {
+    case Outcome::Answered:
+        return reply;
+    case Outcome::Silent:
+        return remote::Reply::failed(
+            "timeout",
+            QStringLiteral("the panel did not answer within %1 seconds").arg(QString::number(timeoutMs / 1000.0)));
+    case Outcome::Failed:
+        return remote::Reply::failed("socket", QStringLiteral("the panel's socket cannot be used: %1").arg(why));
+    case Outcome::NoPanel:
+        break;
+    }
+    return remote::Reply::failed("no-panel", QStringLiteral("no QUELTOR panel is running for %1").arg(settingsFile));
+}
+
+QString noReplyText() { return QStringLiteral("the panel closed the connection without a reply"); }
+
+QString strangeReplyText() { return QStringLiteral("the panel's reply is not one of the protocol"); }
+
 PanelAnswer askPanel(const QString &socketPath, const QByteArray &requestLine, int timeoutMs)
 {
     using Outcome = PanelAnswer::Outcome;
@@ -96,15 +117,15 @@ PanelAnswer askPanel(const QString &socketPath, const QByteArray &requestLine, i
     const UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.isValid())
         return ended(Outcome::Failed, qt_error_string());
-    while (::connect(fd.get(), reinterpret_cast<const sockaddr *>(&*address), sizeof *address) != 0) {
-        if (errno == ENOENT || errno == ECONNREFUSED)
-            return ended(Outcome::NoPanel); // no socket, or one nobody listens on
-        if (errno != EAGAIN && errno != EINTR)
+    for (Connected connected = connectTo(fd.get(), *address); connected != Connected::Yes;
+         connected = connectTo(fd.get(), *address)) {
+        if (connected == Connected::NoListener)
+            return ended(Outcome::NoPanel);
+        if (connected == Connected::Failed)
             return ended(Outcome::Failed, qt_error_string());
-        // EAGAIN: a panel listens but its backlog is full; nothing to poll for, so try again shortly.
         if (deadline.hasExpired())
             return ended(Outcome::Silent);
-        QThread::msleep(10);
+        QThread::msleep(kBacklogRetryMs);
     }
 
     for (qsizetype sent = 0; sent < requestLine.size();) {
@@ -130,7 +151,7 @@ PanelAnswer askPanel(const QString &socketPath, const QByteArray &requestLine, i
         if (n > 0)
             line.append(bytes, n);
         else if (n == 0)
-            return ended(Outcome::Failed, QStringLiteral("the panel closed the connection without a reply"));
+            return ended(Outcome::Failed, noReplyText());
         else if (error == EAGAIN && !await(fd.get(), POLLIN, deadline))
             return ended(Outcome::Silent);
         else if (error != EAGAIN && error != EINTR)
@@ -139,7 +160,7 @@ PanelAnswer askPanel(const QString &socketPath, const QByteArray &requestLine, i
     const qsizetype end = line.indexOf('\n');
     const std::optional<remote::Reply> reply = end >= 0 ? remote::parseReply(line.first(end)) : std::nullopt;
     if (!reply)
-        return ended(Outcome::Failed, QStringLiteral("the panel's reply is not one of the protocol"));
+        return ended(Outcome::Failed, strangeReplyText());
     answer.reply = *reply;
     return ended(Outcome::Answered);
 }

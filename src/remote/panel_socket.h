@@ -27,7 +27,18 @@ struct PanelAnswer
     Outcome outcome = Outcome::NoPanel;
     remote::Reply reply;
     QString why;
+
+    // The reply; else the failure that stands for it, coded "timeout",
+    // "socket" or "no-panel", in the words scripts get. timeoutMs is how long
+    // the panel was given, settingsFile the one it would keep.
+    remote::Reply result(int timeoutMs, const QString &settingsFile) const;
 };
 PanelAnswer askPanel(const QString &socketPath, const QByteArray &requestLine, int timeoutMs);
+
+// How long a client waits before it knocks again on a panel whose backlog is full.
+constexpr int kBacklogRetryMs = 10;
+// Why a request failed when the panel closed without a reply, or replied outside the protocol.
+QString noReplyText();
+QString strangeReplyText();
 
 } // namespace queltor
