@@ -1,6 +1,7 @@
 // The real queltor-ctl, alone and beside the real panel binary, on
 // pseudo-terminals: its command line, a select with no panel, one panel per
 // settings file, a killed panel's socket, and a stranger on the socket.
+#include "programs.h"
 #include "pseudo_tty.h"
 #include "temp_config.h"
 
@@ -17,74 +18,6 @@
 #include <csignal>
 #include <pwd.h>
 #include <unistd.h>
-
-namespace {
-
-struct Run
-{
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Run run(const QString &program, const QStringList &args, int timeoutMs = 20000)
-{
-    QProcess process;
-    process.start(program, args);
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return {};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
-            process.readAllStandardError()};
-}
-
-Run ctl(const QStringList &args) { return run(QStringLiteral(QUELTOR_CTL), args); }
-
-// The panel binary, as a user starts it, on the offscreen platform.
-class PanelProcess
-{
-public:
-    PanelProcess()
-    {
-        m_process.start(QStringLiteral(QUELTOR_PANEL), {});
-        m_process.waitForStarted();
-    }
-    ~PanelProcess() { terminate(); }
-    // Ended as a user would end it, so it takes its port lock with it.
-    void terminate()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(5000))
-                m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    // Until queltor-ctl reaches it.
-    bool serving()
-    {
-        const QDeadlineTimer deadline(20000);
-        while (!deadline.hasExpired() && running()) {
-            if (ctl({QStringLiteral("status")}).status == 0)
-                return true;
-            QThread::msleep(50);
-        }
-        return false;
-    }
-    bool running() const { return m_process.state() == QProcess::Running; }
-    void kill()
-    {
-        ::kill(static_cast<pid_t>(m_process.processId()), SIGKILL);
-        m_process.waitForFinished();
-    }
-
-private:
-    QProcess m_process;
-};
-
-} // namespace
 
 class TestCtl : public QObject
 {
