@@ -24,7 +24,7 @@ QByteArray SessionStore::open(const TokenStore::Holder &holder, qint64 nowMs)
                                              });
         m_sessions.erase(oldest);
     }
-    const QByteArray id = randomSecret();
+    QByteArray id = randomSecret();
     m_sessions.insert(keyOf(id), {holder, nowMs});
     return id;
 }

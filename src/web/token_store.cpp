@@ -15,7 +15,7 @@ namespace queltor::web {
 
 namespace {
 
-constexpr qsizetype kMaxFileBytes = 64 * 1024;
+constexpr qsizetype kMaxFileBytes = qsizetype(64) * 1024;
 constexpr qsizetype kMaxNameChars = 64;
 constexpr qsizetype kHashHexChars = 64;
 constexpr int kLockWaitMs = 5000;
