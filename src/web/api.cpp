@@ -57,10 +57,20 @@ ApiAnswer refusal(int status, const QByteArray &code, const QString &message)
     return {status, QJsonDocument(body).toJson(QJsonDocument::Compact)};
 }
 
+ApiAnswer bodyTooLarge()
+{
+    return refusal(413, "too-large", QStringLiteral("the body is larger than %1 bytes").arg(kMaxBodyBytes));
+}
+
+ApiAnswer otherOrigin()
+{
+    return refusal(403, "origin", QStringLiteral("the call comes from a page other than this server's"));
+}
+
 std::variant<Request, ApiAnswer> panelRequest(Request::Verb verb, QByteArrayView body)
 {
     if (body.size() > kMaxBodyBytes)
-        return refusal(413, "too-large", QStringLiteral("the body is larger than %1 bytes").arg(kMaxBodyBytes));
+        return bodyTooLarge();
     Request request;
     request.verb = verb;
     if (verb != Request::Verb::Select && verb != Request::Verb::Scan)

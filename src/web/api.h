@@ -32,6 +32,10 @@ struct ApiAnswer
 
 // {"error": code, "message": text}, with status.
 ApiAnswer refusal(int status, const QByteArray &code, const QString &message);
+// 413 for a body over kMaxBodyBytes.
+ApiAnswer bodyTooLarge();
+// 403 for a browser's call from a page other than the server's.
+ApiAnswer otherOrigin();
 
 // What a POST to /api/select ({"channel": N}), /api/scan ({"start": S,
 // "end": E, "term": T}, T in seconds, a number or a text such as "0.5") or

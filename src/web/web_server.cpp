@@ -161,8 +161,7 @@ void WebServer::api(remote::Request::Verb verb, const QHttpServerRequest &reques
         return;
     }
     if (verb != remote::Request::Verb::Status && !originAllowed(request, caller.byCookie)) {
-        sendJson(std::move(responder),
-                 refusal(403, "origin", QStringLiteral("the call comes from a page other than this server's")));
+        sendJson(std::move(responder), otherOrigin());
         return;
     }
     const std::variant<remote::Request, ApiAnswer> asked = panelRequest(verb, request.body());
@@ -221,14 +220,8 @@ void WebServer::events(const QHttpServerRequest &request, QHttpServerResponder &
 void WebServer::signIn(const QHttpServerRequest &request, QHttpServerResponder &&responder)
 {
     m_guard.handling(responder.socket());
-    if (!originAllowed(request, false)) {
-        sendJson(std::move(responder),
-                 refusal(403, "origin", QStringLiteral("the sign-in comes from a page other than this server's")));
-        return;
-    }
-    if (request.body().size() > kMaxBodyBytes) {
-        sendJson(std::move(responder),
-                 refusal(413, "too-large", QStringLiteral("the body is larger than %1 bytes").arg(kMaxBodyBytes)));
+    if (!originAllowed(request, false) || request.body().size() > kMaxBodyBytes) {
+        sendJson(std::move(responder), originAllowed(request, false) ? bodyTooLarge() : otherOrigin());
         return;
     }
     const QString address = ConnectionGuard::addressOf(request.remoteAddress());
@@ -261,8 +254,7 @@ void WebServer::signOut(const QHttpServerRequest &request, QHttpServerResponder 
 {
     m_guard.handling(responder.socket());
     if (!originAllowed(request, true)) {
-        sendJson(std::move(responder),
-                 refusal(403, "origin", QStringLiteral("the sign-out comes from a page other than this server's")));
+        sendJson(std::move(responder), otherOrigin());
         return;
     }
     m_sessions.close(cookieValue(request.value("cookie"), kCookieName));
