@@ -239,6 +239,7 @@ start_tree() {
 # its top). Prints the answer's value; fails with panel-tree's reason.
 tree() {
   local word line="" reply
+  [ -n "${TREE_IN:-}" ] || { echo "no panel-tree runs: start_panel starts it" >&2 && return 1; }
   for word in "$@"; do
     word=${word//\\/\\\\}
     line+="\"${word//\"/\\\"}\" "
