@@ -16,11 +16,9 @@
 #include <mutex>
 #include <vector>
 
-#ifdef Q_OS_UNIX
 #include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
-#endif
 
 namespace queltor {
 
@@ -40,7 +38,6 @@ QString backByItself()
 // Whether the device at path is the one open as fd.
 bool pathLeadsTo(const QByteArray &path, int fd)
 {
-#ifdef Q_OS_UNIX
     struct stat named
     { };
     struct stat open
@@ -48,10 +45,6 @@ bool pathLeadsTo(const QByteArray &path, int fd)
     if (::stat(path.constData(), &named) != 0)
         return false;
     return ::fstat(fd, &open) != 0 || (named.st_rdev == open.st_rdev && named.st_ino == open.st_ino);
-#else
-    Q_UNUSED(fd);
-    return QFileInfo::exists(QFile::decodeName(path));
-#endif
 }
 
 } // namespace
@@ -266,7 +259,6 @@ void Link::lookAgain()
 
 void Link::readHangUp()
 {
-#ifdef Q_OS_UNIX
     const int fd = m_port.handle();
     pollfd state{fd, POLLIN, 0};
     if (fd < 0 || ::poll(&state, 1, 0) <= 0)
@@ -279,7 +271,6 @@ void Link::readHangUp()
     }
     // Whatever the device sent is not for us, and would keep the descriptor readable.
     ::tcflush(fd, TCIFLUSH);
-#endif
 }
 
 void Link::loseDevice(const QString &lostMessage)

@@ -16,11 +16,9 @@
 #include <cerrno>
 #include <optional>
 
-#ifdef Q_OS_UNIX
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace queltor {
 
@@ -99,7 +97,6 @@ QString resolvedLinks(const QString &file)
     return target;
 }
 
-#ifdef Q_OS_UNIX
 QByteArray native(const QString &path) { return QFile::encodeName(path); }
 
 // Makes folder and the folders above it as needed; why it could not, or empty.
@@ -165,9 +162,6 @@ QString whyNotWritable(const QString &target, const QString &folder)
             .arg(folder, errnoClause(errno));
     return {};
 }
-#else
-QString whyNotWritable(const QString &, const QString &) { return {}; }
-#endif
 
 } // namespace
 
@@ -275,11 +269,7 @@ std::optional<QByteArray> SettingsStore::portDevice(int port) const
 
 QByteArray SettingsStore::defaultPortDevice(int port)
 {
-#ifdef Q_OS_WIN
-    return "COM" + QByteArray::number(port);
-#else
     return "/dev/ttyS" + QByteArray::number(port - 1);
-#endif
 }
 
 QString SettingsStore::flaw() const { return load(fileName()).flaw; }

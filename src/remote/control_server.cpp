@@ -30,14 +30,9 @@ constexpr int kAcceptPauseMs = 100;
 
 bool fromOwner(int fd)
 {
-#ifdef Q_OS_LINUX
     ucred peer{};
     socklen_t size = sizeof peer;
     return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::geteuid();
-#else
-    Q_UNUSED(fd);
-    return true; // the socket's mode keeps other users out
-#endif
 }
 
 } // namespace
