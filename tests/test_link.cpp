@@ -3,10 +3,10 @@
 // connected and idle.
 #include "link/link.h"
 #include "link/link_error.h"
-#include "link/port_lock.h"
 #include "link/settings_store.h"
 
 #include "clocks.h"
+#include "lock_files.h"
 #include "pseudo_tty.h"
 #include "temp_config.h"
 
@@ -107,7 +107,7 @@ void TestLink::goneDeviceIsWaitedForAndReopened()
     on.link.setPortOpen(true);
     QCOMPARE(on.link.state().kind, LinkState::Kind::Connected);
     QCOMPARE(on.link.state().text(), QStringLiteral("COM1 · %1 · connected").arg(on.path));
-    const QString lock = port_lock::lockFilePath(on.pty->slavePath());
+    const QString lock = lockFileOf(on.pty->slavePath());
     QVERIFY2(QFile::exists(lock), qPrintable(lock));
 
     QFile::remove(on.path);

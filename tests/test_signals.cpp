@@ -1,8 +1,7 @@
 // The real panel, ended the way a session ends it (logout, shutdown, kill,
 // Ctrl+C): it closes its port as File > Exit does, so no lock file is left for
 // the next user, the line settings are put back, and it ends with status 0.
-#include "link/port_lock.h"
-
+#include "lock_files.h"
 #include "pseudo_tty.h"
 #include "temp_config.h"
 
@@ -51,7 +50,7 @@ struct RunningPanel
     }
 };
 
-bool lockedBy(const QString &lock, qint64 pid) { return port_lock::lockHolder(lock) == pid; }
+bool lockedBy(const QString &lock, qint64 pid) { return lockHolderIn(lock) == pid; }
 
 } // namespace
 
@@ -91,7 +90,7 @@ void TestSignals::signalEndsPanelCleanly()
         QCOMPARE(::tcsetattr(fd, TCSANOW, &before), 0);
         ::close(fd);
     }
-    const QString lock = port_lock::lockFilePath(pty.slavePath());
+    const QString lock = lockFileOf(pty.slavePath());
 
     RunningPanel first;
     QVERIFY(first.process.waitForStarted());
