@@ -86,6 +86,8 @@ private slots:
     void goneDeviceIsWaitedForAndReopened_data();
     void goneDeviceIsWaitedForAndReopened();
     void missingDeviceIsWaitedFor();
+    void writeToRefusedPortSaysWhy_data();
+    void writeToRefusedPortSaysWhy();
     void connectedAndIdleArmsNothing();
 };
 
@@ -175,6 +177,34 @@ void TestLink::missingDeviceIsWaitedFor()
     QTRY_COMPARE(on.link.state().kind, LinkState::Kind::Connected);
     on.link.output(kCommand);
     QCOMPARE(on.pty->readAll(), kCommand);
+}
+
+void TestLink::writeToRefusedPortSaysWhy_data()
+{
+    QTest::addColumn<bool>("held"); // by another link, as by a second panel; else the device is missing
+    QTest::newRow("in use") << true;
+    QTest::newRow("missing") << false;
+}
+
+// The write gives the reason the open was refused, not only that the port is closed.
+void TestLink::writeToRefusedPortSaysWhy()
+{
+    QFETCH(bool, held);
+    LinkOnPty on;
+    Link other(on.store);
+    if (held)
+        other.setPortOpen(true);
+    else
+        QFile::remove(on.path);
+    const QString reason =
+        held ? QStringLiteral("in use by %1 (PID %2)")
+                   .arg(QFileInfo(QCoreApplication::arguments().constFirst()).fileName())
+                   .arg(QCoreApplication::applicationPid())
+             : QStringLiteral("the device does not exist");
+    QVERIFY(!errorOf([&] { on.link.setPortOpen(true); }).isEmpty());
+    QCOMPARE(errorOf([&] { on.link.output(kCommand); }),
+             QStringLiteral("COM1 (%1) could not be written to: the port is not open: %2.").arg(on.path, reason));
+    QCOMPARE(on.pty->readAll(), QByteArray());
 }
 
 void TestLink::connectedAndIdleArmsNothing()

@@ -142,7 +142,7 @@ QJsonObject shown(const ScriptedPanel &panel)
     };
 }
 
-enum class Before { Nothing, AutoIdle, ScanStarted, DeviceGone, PortMissing };
+enum class Before { Nothing, AutoIdle, ScanStarted, DeviceGone, PortMissing, PortHeld };
 
 } // namespace
 
@@ -213,9 +213,18 @@ void TestScripting::failuresComeBackAndLeaveNoBox_data()
                                              "error channel channel 20 is not in the bank of 20 channels, 00 to 19\n");
     QTest::newRow("device gone") << Before::DeviceGone << QByteArray("select 07")
                                  << QByteArray("error port COM1 (/dev/pts/");
-    QTest::newRow("port not open") << Before::PortMissing << QByteArray("select 07")
-                                   << QByteArray("error port COM1 (/nowhere/COM1) could not be written to: the port is "
-                                                 "not open.\n");
+    // The reason the window gave when the port would not open.
+    QTest::newRow("port not open: missing")
+        << Before::PortMissing << QByteArray("select 07")
+        << QByteArray("error port COM1 (/nowhere/COM1) could not be written to: the port is not open: the device does "
+                      "not exist.\n");
+    QTest::newRow("port not open: held, as by a second panel")
+        << Before::PortHeld << QByteArray("select 07")
+        << QStringLiteral("error port COM1 (%1) could not be written to: the port is not open: in use by test_scripting "
+                          "(PID %2).\n")
+               .arg(QStringLiteral("/dev/pts/"))
+               .arg(QCoreApplication::applicationPid())
+               .toUtf8();
     QTest::newRow("scan running") << Before::ScanStarted << QByteArray("select 07")
                                   << QByteArray("error scan a scan is running; stop it first\n");
 }
@@ -228,6 +237,12 @@ void TestScripting::failuresComeBackAndLeaveNoBox()
     ScriptedPanel panel;
     if (before == Before::PortMissing)
         panel.config.mapPort(1, QStringLiteral("/nowhere/COM1"));
+    const SettingsStore store;
+    SerialPort holder(store);
+    if (before == Before::PortHeld) {
+        holder.setPortOpen(true);
+        reply.replace("/dev/pts/", QFile::encodeName(panel.com1.slavePath()));
+    }
     panel.startServing();
     panel.messages.clear(); // the missing port's, at start-up
     if (before == Before::DeviceGone) {

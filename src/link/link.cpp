@@ -147,6 +147,14 @@ void Link::output(const QByteArray &bytes)
 {
     if (m_state.kind == LinkState::Kind::Waiting && m_state.lost)
         throw LinkError(m_lossMessage, LinkError::Cause::DeviceGone, m_state.reason);
+    // A port that could not be opened says why, to a click as to a script.
+    if (!m_port.portOpen() && !m_state.reason.isEmpty()) {
+        throw LinkError(portLabel() + QLatin1Char(' ')
+                            + QCoreApplication::translate("queltor::Link",
+                                                          "could not be written to: the port is not open: %1.")
+                                  .arg(m_state.reason),
+                        LinkError::Cause::Other, m_state.reason);
+    }
     try {
         m_port.output(bytes);
     } catch (const LinkError &e) {
