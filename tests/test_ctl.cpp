@@ -271,8 +271,9 @@ void TestCtl::stoppedPanelDoesNotActLate()
     const auto resume = qScopeGuard([&panel] { panel.signal(SIGCONT); });
     const Run late = ctl({QStringLiteral("select"), QStringLiteral("04")});
     QCOMPARE(late.status, 1);
-    QCOMPARE(late.err, QByteArray("queltor-ctl: timeout: the panel did not take the request within 5 seconds; "
-                                  "nothing was done\n"));
+    QCOMPARE(late.err,
+             QByteArray("queltor-ctl: timeout: the panel did not take the request within 5 seconds; "
+                        "nothing was done\n"));
     panel.signal(SIGCONT);
     // Going again, it finds the late request first, and drops it.
     QCOMPARE(ctl({QStringLiteral("select"), QStringLiteral("05")}).status, 0);

@@ -196,11 +196,10 @@ void TestLink::writeToRefusedPortSaysWhy()
         other.setPortOpen(true);
     else
         QFile::remove(on.path);
-    const QString reason =
-        held ? QStringLiteral("in use by %1 (PID %2)")
-                   .arg(QFileInfo(QCoreApplication::arguments().constFirst()).fileName())
-                   .arg(QCoreApplication::applicationPid())
-             : QStringLiteral("the device does not exist");
+    const QString reason = held ? QStringLiteral("in use by %1 (PID %2)")
+                                      .arg(QFileInfo(QCoreApplication::arguments().constFirst()).fileName())
+                                      .arg(QCoreApplication::applicationPid())
+                                : QStringLiteral("the device does not exist");
     QVERIFY(!errorOf([&] { on.link.setPortOpen(true); }).isEmpty());
     QCOMPARE(errorOf([&] { on.link.output(kCommand); }),
              QStringLiteral("COM1 (%1) could not be written to: the port is not open: %2.").arg(on.path, reason));

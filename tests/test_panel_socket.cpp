@@ -9,9 +9,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <cerrno>
 #include <sys/socket.h>
-#include <atomic>
 #include <thread>
 #include <unistd.h>
 

@@ -222,8 +222,9 @@ void TestScripting::failuresComeBackAndLeaveNoBox_data()
                       "not exist.\n");
     QTest::newRow("port not open: held, as by a second panel")
         << Before::PortHeld << QByteArray("select 07")
-        << QStringLiteral("error port COM1 (%1) could not be written to: the port is not open: in use by test_scripting "
-                          "(PID %2).\n")
+        << QStringLiteral(
+               "error port COM1 (%1) could not be written to: the port is not open: in use by test_scripting "
+               "(PID %2).\n")
                .arg(QStringLiteral("/dev/pts/"))
                .arg(QCoreApplication::applicationPid())
                .toUtf8();

@@ -241,10 +241,11 @@ void TestSerialPort::portInUse_data()
     for (const char *format : {"HDB", "HDB, program and user", "bare PID", "QLockFile"}) {
         for (const bool alive : {true, false}) {
             for (const bool byLink : {false, true}) {
-                QTest::newRow(qPrintable(QStringLiteral("%1, %2, named after the %3")
-                                             .arg(QLatin1String(format),
-                                                  alive ? QStringLiteral("holder runs") : QStringLiteral("holder ended"),
-                                                  byLink ? QStringLiteral("link") : QStringLiteral("node"))))
+                QTest::newRow(
+                    qPrintable(QStringLiteral("%1, %2, named after the %3")
+                                   .arg(QLatin1String(format),
+                                        alive ? QStringLiteral("holder runs") : QStringLiteral("holder ended"),
+                                        byLink ? QStringLiteral("link") : QStringLiteral("node"))))
                     << QString::fromLatin1(format) << alive << byLink;
             }
         }
@@ -270,9 +271,9 @@ void TestSerialPort::portInUse()
     link.port.setCommPort(2);
     const QString nodeLock = lockFileOf(link.pty.slavePath());
     QVERIFY(!nodeLock.isEmpty());
-    const QString lock = lockByLink ? QFile::decodeName(device_access::lockFolder() + '/'
-                                                        + device_access::lockFileName(QFile::encodeName(path)))
-                                    : nodeLock;
+    const QString lock = lockByLink
+        ? QFile::decodeName(device_access::lockFolder() + '/' + device_access::lockFileName(QFile::encodeName(path)))
+        : nodeLock;
     const qint64 self = QCoreApplication::applicationPid();
 
     SerialPort other(link.store);

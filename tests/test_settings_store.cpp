@@ -263,9 +263,9 @@ void TestSettingsStore::writeFailureNamesWhatAndWhy()
 
 void TestSettingsStore::saveFailureGivesTheSystemsReason_data()
 {
-    QTest::addColumn<QString>("disk");       // "limit": a file size limit of limitBytes; else a small filesystem
-    QTest::addColumn<qint64>("limitBytes");  // below the lock file's size, or only below the settings file's
-    QTest::addColumn<QString>("why");        // {file} the settings file
+    QTest::addColumn<QString>("disk");      // "limit": a file size limit of limitBytes; else a small filesystem
+    QTest::addColumn<qint64>("limitBytes"); // below the lock file's size, or only below the settings file's
+    QTest::addColumn<QString>("why");       // {file} the settings file
 
     QTest::newRow("file size limit, at the lock file")
         << QStringLiteral("limit") << qint64(8)
@@ -323,11 +323,13 @@ void TestSettingsStore::saveFailureGivesTheSystemsReason()
         }
         failure = linkErrorOf([&] { store.write(SettingsStore::kChNum, QStringLiteral("4")); });
     }
-    QCOMPARE(failure, QStringLiteral("The setting ChNum could not be saved to %1: %2.")
-                          .arg(config.fileName(), QString(why).replace(QStringLiteral("{file}"), config.fileName())));
+    QCOMPARE(failure,
+             QStringLiteral("The setting ChNum could not be saved to %1: %2.")
+                 .arg(config.fileName(), QString(why).replace(QStringLiteral("{file}"), config.fileName())));
     QCOMPARE(fileBytes(config.fileName()), before);
-    QCOMPARE(QDir(QFileInfo(config.fileName()).path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList{QStringLiteral("QUELTOR.conf")});
+    QCOMPARE(
+        QDir(QFileInfo(config.fileName()).path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList{QStringLiteral("QUELTOR.conf")});
 }
 
 void TestSettingsStore::damagedFileReadsDefaults_data()

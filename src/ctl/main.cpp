@@ -186,8 +186,9 @@ int main(int argc, char *argv[])
                    QStringLiteral("the panel did not take the request within %1 seconds; nothing was done")
                        .arg(kAnswerMs / 1000));
     case queltor::PanelAnswer::Outcome::Unknown:
-        say("unknown", QStringLiteral("the panel started on the request but did not say how it ended; whether it "
-                                      "was done is not known (queltor-ctl status shows the panel's state)"));
+        say("unknown",
+            QStringLiteral("the panel started on the request but did not say how it ended; whether it "
+                           "was done is not known (queltor-ctl status shows the panel's state)"));
         return kUnknown;
     case queltor::PanelAnswer::Outcome::Failed:
         return say("socket", QStringLiteral("the panel's socket cannot be used: %1").arg(answer.why));

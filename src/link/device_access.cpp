@@ -117,8 +117,8 @@ std::optional<qint64> flockHolder(const QByteArray &node)
         const unsigned deviceMajor = place.at(0).toUInt(&majorOk, 16);
         const unsigned deviceMinor = place.at(1).toUInt(&minorOk, 16);
         const qulonglong inode = place.at(2).toULongLong(&inodeOk);
-        if (majorOk && minorOk && inodeOk && deviceMajor == major(device.st_dev)
-            && deviceMinor == minor(device.st_dev) && inode == device.st_ino)
+        if (majorOk && minorOk && inodeOk && deviceMajor == major(device.st_dev) && deviceMinor == minor(device.st_dev)
+            && inode == device.st_ino)
             return pid;
     }
     return std::nullopt;
@@ -169,20 +169,29 @@ QString userName()
     return QString::number(::geteuid());
 }
 
-DeviceRefusal couldNotOpen(const QString &clause) { return {QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.").arg(clause), clause}; }
+DeviceRefusal couldNotOpen(const QString &clause)
+{
+    return {QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.").arg(clause), clause};
+}
 
 DeviceRefusal inUse(const std::optional<DeviceHolder> &holder)
 {
     if (!holder) {
-        return {QCoreApplication::translate("queltor::SerialPort", "could not be opened: the port is in use by another program. Quit it, then choose the port again "
-                   "in Set > Serial Port."),
+        return {QCoreApplication::translate(
+                    "queltor::SerialPort",
+                    "could not be opened: the port is in use by another program. Quit it, then choose the port again "
+                    "in Set > Serial Port."),
                 QCoreApplication::translate("queltor::SerialPort", "in use by another program")};
     }
-    return {QCoreApplication::translate("queltor::SerialPort", "could not be opened: the port is in use by %1 (PID %2). Quit that program, then choose the port "
-               "again in Set > Serial Port.")
+    return {QCoreApplication::translate(
+                "queltor::SerialPort",
+                "could not be opened: the port is in use by %1 (PID %2). Quit that program, then choose the port "
+                "again in Set > Serial Port.")
                 .arg(holder->program)
                 .arg(holder->pid),
-            QCoreApplication::translate("queltor::SerialPort", "in use by %1 (PID %2)").arg(holder->program).arg(holder->pid)};
+            QCoreApplication::translate("queltor::SerialPort", "in use by %1 (PID %2)")
+                .arg(holder->program)
+                .arg(holder->pid)};
 }
 
 // Why the user may not open the device, and what to do about it, as a clause.
@@ -195,13 +204,16 @@ QString noPermission(const QByteArray &node)
         group *found = nullptr;
         char buffer[4096];
         if (::getgrgid_r(status.st_gid, &entry, buffer, sizeof buffer, &found) == 0 && found) {
-            return QCoreApplication::translate("queltor::SerialPort", "you have no permission to use it (add yourself to the %1 group: sudo usermod -aG %1 $USER, "
-                      "then log in again)")
+            return QCoreApplication::translate(
+                       "queltor::SerialPort",
+                       "you have no permission to use it (add yourself to the %1 group: sudo usermod -aG %1 $USER, "
+                       "then log in again)")
                 .arg(QString::fromLocal8Bit(found->gr_name));
         }
     }
     // No group of the device may write to it: joining one would not help.
-    return QCoreApplication::translate("queltor::SerialPort", "you have no permission to use it (ask your administrator for access)");
+    return QCoreApplication::translate("queltor::SerialPort",
+                                       "you have no permission to use it (ask your administrator for access)");
 }
 
 DeviceRefusal openFailed(const QByteArray &node, int error)
@@ -212,7 +224,8 @@ DeviceRefusal openFailed(const QByteArray &node, int error)
         return deviceMissing();
     case EACCES:
     case EPERM:
-        return {QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.").arg(noPermission(node)), QCoreApplication::translate("queltor::SerialPort", "no permission to use it")};
+        return {QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.").arg(noPermission(node)),
+                QCoreApplication::translate("queltor::SerialPort", "no permission to use it")};
     case EBUSY: // in exclusive mode for another program
         if (const std::optional<qint64> opener = deviceOpener(node))
             return inUse(holderOf(*opener, DeviceHolder::Means::Open));
@@ -235,8 +248,10 @@ Look examine(const QByteArray &lockPath, std::optional<DeviceRefusal> *refusal)
     const std::optional<qint64> pid = lockFilePid(lock.text);
     if (!pid) {
         // Being written this very moment, or not a lock file of any tool we know.
-        *refusal = DeviceRefusal{QCoreApplication::translate("queltor::SerialPort", "could not be opened: the lock file %1 is in the way and names no program. If no "
-                                    "program uses the device, delete the lock file.")
+        *refusal = DeviceRefusal{QCoreApplication::translate(
+                                     "queltor::SerialPort",
+                                     "could not be opened: the lock file %1 is in the way and names no program. If no "
+                                     "program uses the device, delete the lock file.")
                                      .arg(shown),
                                  QCoreApplication::translate("queltor::SerialPort", "a lock file is in the way")};
         return Look::Refused;
@@ -252,8 +267,10 @@ Look examine(const QByteArray &lockPath, std::optional<DeviceRefusal> *refusal)
     if (::lstat(lockPath.constData(), &now) != 0 || now.st_ino != lock.inode || ::unlink(lockPath.constData()) == 0
         || errno == ENOENT)
         return Look::Free;
-    *refusal = DeviceRefusal{QCoreApplication::translate("queltor::SerialPort", "could not be opened: the lock file %1, left behind by a program that has ended (PID "
-                                "%2), is in the way and cannot be removed. Ask your administrator to delete it.")
+    *refusal = DeviceRefusal{QCoreApplication::translate(
+                                 "queltor::SerialPort",
+                                 "could not be opened: the lock file %1, left behind by a program that has ended (PID "
+                                 "%2), is in the way and cannot be removed. Ask your administrator to delete it.")
                                  .arg(shown)
                                  .arg(*pid),
                              QCoreApplication::translate("queltor::SerialPort", "a stale lock file is in the way")};
@@ -271,10 +288,11 @@ Write writeLock(const QByteArray &lockPath)
     if (fd < 0)
         return Write::Impossible;
     const auto removeTemporary = qScopeGuard([&temporary] { ::unlink(temporary.constData()); });
-    const QByteArray text =
-        lockFileText(::getpid(), QByteArrayView(program_invocation_short_name), userName().toLocal8Bit());
+    const QByteArray text = lockFileText(::getpid(), QByteArrayView(program_invocation_short_name),
+                                         userName().toLocal8Bit());
     // Other users' tools read it to see whose it is.
-    const bool whole = ::fchmod(fd, 0644) == 0 && ::write(fd, text.constData(), std::size_t(text.size())) == text.size();
+    const bool whole = ::fchmod(fd, 0644) == 0
+        && ::write(fd, text.constData(), std::size_t(text.size())) == text.size();
     if (::close(fd) != 0 || !whole)
         return Write::Impossible;
     if (::link(temporary.constData(), lockPath.constData()) == 0)
@@ -369,9 +387,12 @@ std::optional<DeviceHolder> deviceHolder(const QByteArray &path)
 
 DeviceRefusal deviceMissing()
 {
-    return {QCoreApplication::translate("queltor::SerialPort", "could not be opened: the device does not exist. Plug the device in, or choose it with Set > Serial "
-               "Port > Choose Device."),
-            QCoreApplication::translate("queltor::SerialPort", "the device does not exist"), LinkError::Cause::DeviceMissing};
+    return {QCoreApplication::translate(
+                "queltor::SerialPort",
+                "could not be opened: the device does not exist. Plug the device in, or choose it with Set > Serial "
+                "Port > Choose Device."),
+            QCoreApplication::translate("queltor::SerialPort", "the device does not exist"),
+            LinkError::Cause::DeviceMissing};
 }
 
 } // namespace device_access
@@ -406,12 +427,15 @@ std::optional<DeviceRefusal> DeviceAccess::take(const QByteArray &path)
         return errno == ENOENT || errno == ENOTDIR ? deviceMissing() : couldNotOpen(errnoClause(errno));
     const QByteArray name = lockFileName(node);
     if (name.size() > kLongestName) {
-        return DeviceRefusal{QCoreApplication::translate("queltor::SerialPort", "could not be opened: its path is too long to name a lock file after it (a lock file "
-                                "name may have %1 characters; this one would have %2). Give the device a shorter "
-                                "path.")
+        return DeviceRefusal{QCoreApplication::translate(
+                                 "queltor::SerialPort",
+                                 "could not be opened: its path is too long to name a lock file after it (a lock file "
+                                 "name may have %1 characters; this one would have %2). Give the device a shorter "
+                                 "path.")
                                  .arg(kLongestName)
                                  .arg(name.size()),
-                             QCoreApplication::translate("queltor::SerialPort", "its path is too long for a lock file")};
+                             QCoreApplication::translate("queltor::SerialPort",
+                                                         "its path is too long for a lock file")};
     }
     struct stat status
     { };

@@ -69,7 +69,8 @@ Contents load(const QString &path)
                     QCoreApplication::translate("queltor::SettingsStore",
                                                 "is a symbolic link to %1, which does not exist")
                         .arg(resolvedLinks(path))};
-        return {{}, QCoreApplication::translate("queltor::SettingsStore", "cannot be read (%1)").arg(errnoClause(error))};
+        return {{},
+                QCoreApplication::translate("queltor::SettingsStore", "cannot be read (%1)").arg(errnoClause(error))};
     }
     if (S_ISDIR(status.st_mode))
         return {{}, QCoreApplication::translate("queltor::SettingsStore", "is a folder, not a file")};
@@ -276,11 +277,12 @@ void SettingsStore::save(QByteArrayView group, const QString &key, const QByteAr
         if (lock.error() != QLockFile::LockFailedError) {
             // QLockFile keeps the system's reason to itself.
             const QString why = whyNoFileIn(folder);
-            fail(why.isEmpty()
-                     ? QCoreApplication::translate("queltor::SettingsStore", "its lock file %1.lock cannot be made")
-                           .arg(target)
-                     : QCoreApplication::translate("queltor::SettingsStore", "its lock file %1.lock cannot be made (%2)")
-                           .arg(target, why));
+            fail(
+                why.isEmpty()
+                    ? QCoreApplication::translate("queltor::SettingsStore", "its lock file %1.lock cannot be made")
+                          .arg(target)
+                    : QCoreApplication::translate("queltor::SettingsStore", "its lock file %1.lock cannot be made (%2)")
+                          .arg(target, why));
         }
         if (deadline.hasExpired())
             fail(QCoreApplication::translate("queltor::SettingsStore", "another program kept it locked for %1 seconds")
@@ -319,10 +321,7 @@ std::optional<QByteArray> SettingsStore::portDevice(int port) const
     return mapped && !mapped->isEmpty() ? *mapped : defaultPortDevice(port);
 }
 
-QByteArray SettingsStore::defaultPortDevice(int port)
-{
-    return "/dev/ttyS" + QByteArray::number(port - 1);
-}
+QByteArray SettingsStore::defaultPortDevice(int port) { return "/dev/ttyS" + QByteArray::number(port - 1); }
 
 QString SettingsStore::flaw() const { return load(fileName()).flaw; }
 

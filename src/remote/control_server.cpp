@@ -113,7 +113,8 @@ ControlServer::Outcome ControlServer::start(const QString &socketPath, QString *
             QCoreApplication::translate("queltor::ControlServer", "another panel kept its lock file %1.lock")
                 .arg(socketPath));
 
-    const PanelAnswer asked = askPanel(socketPath, remote::requestLine({remote::Request::Verb::Raise, 0, 0, 0, {}, std::nullopt}),
+    const PanelAnswer asked = askPanel(socketPath,
+                                       remote::requestLine({remote::Request::Verb::Raise, 0, 0, 0, {}, std::nullopt}),
                                        kAskMs);
     switch (asked.outcome) {
     case PanelAnswer::Outcome::Answered:
@@ -268,8 +269,10 @@ void ControlServer::act(Client *client, const QByteArray &line)
     // Done only for a client still waiting, and only before its deadline: a
     // request that comes too late is not done, whatever its client made of the wait.
     if (request->deadlineMs && remote::monotonicMs() >= *request->deadlineMs) {
-        finish(client, Reply::failed(code::kTimeout, QStringLiteral("the request's deadline passed before the panel "
-                                                                    "could act on it; nothing was done")));
+        finish(client,
+               Reply::failed(code::kTimeout,
+                             QStringLiteral("the request's deadline passed before the panel "
+                                            "could act on it; nothing was done")));
         return;
     }
     if (hungUp(client->fd.get()) || (request->deadlineMs && !sendTaken(client->fd.get()))) {

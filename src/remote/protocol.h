@@ -42,7 +42,7 @@ struct Request
     int channel = 0; // select
     int start = 0;   // scan
     int end = 0;
-    QByteArray term; // scan, as written
+    QByteArray term;                  // scan, as written
     std::optional<qint64> deadlineMs; // CLOCK_MONOTONIC: not to be acted on from then on
 
     bool operator==(const Request &other) const

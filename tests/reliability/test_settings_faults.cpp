@@ -173,7 +173,8 @@ void TestSettingsFaults::panelSurvivesSettingsFault_data()
           std::pair(Fault::DanglingLink,
                     QStringLiteral("is a symbolic link to {home}/QUELTOR/gone.conf, which does not exist"))}) {
         QTest::newRow(fault == Fault::LinkLoop ? "a loop of symbolic links" : "a symbolic link that leads nowhere")
-            << fault << kNotUsed.arg(flaw) << kNotSaved.arg(QStringLiteral("the file %1, so it is left as it is").arg(flaw));
+            << fault << kNotUsed.arg(flaw)
+            << kNotSaved.arg(QStringLiteral("the file %1, so it is left as it is").arg(flaw));
     }
     const QString underFile = kNotSaved.arg(QStringLiteral("{home}/plain is a file, where a folder should be"));
     QTest::newRow("config home under a regular file") << Fault::HomeUnderFile << underFile << underFile;
