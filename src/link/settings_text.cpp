@@ -230,7 +230,7 @@ QByteArray lineEnd(QByteArrayView text)
 // What ends the text's last line, where it has no line end yet.
 QByteArray finalLineEnd(QByteArrayView text)
 {
-    const QByteArray eol = lineEnd(text);
+    QByteArray eol = lineEnd(text);
     if (text.size() == firstLine(text) || text.endsWith('\n'))
         return {};
     // A CR LF file whose last line lost its LF gets it back.
