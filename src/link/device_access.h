@@ -68,8 +68,8 @@ QByteArray lockFileText(qint64 pid, QByteArrayView program, QByteArrayView user)
 bool processRunning(qint64 pid);
 
 // Who keeps the device at path from being used, as far as this user can see:
-// a running process its lock file names, one holding flock() on it, or another
-// process that has it open; nothing when none does.
+// a running process its lock file names (this one included), one holding
+// flock() on it, or another process that has it open; nothing when none does.
 std::optional<DeviceHolder> deviceHolder(const QByteArray &path);
 
 // "could not be opened: the device does not exist. Plug ...", for every way of finding it missing.
