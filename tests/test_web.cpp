@@ -271,8 +271,8 @@ void TestWeb::answersMapToStatuses_data()
                               << QByteArray(
                                      R"({"error":"no-panel","message":"no QUELTOR panel is running for /x.conf"})");
     QTest::newRow("silent") << Outcome::Silent << QByteArray() << 503
-                            << QByteArray(
-                                   R"({"error":"timeout","message":"the panel did not answer within 5 seconds"})");
+                            << QByteArray(R"({"error":"timeout","message":"the panel did not take the request within )"
+                                          R"(5 seconds; nothing was done"})");
     QTest::newRow("socket") << Outcome::Failed << QByteArray() << 503
                             << QByteArray(R"({"error":"socket","message":"the panel's socket cannot be used: why"})");
 }

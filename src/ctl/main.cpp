@@ -1,5 +1,6 @@
 // queltor-ctl: drives the running panel from a script. Everything it prints
 // is English, whatever the locale: scripts read it.
+#include "link/exit_signals.h"
 #include "link/settings_store.h"
 #include "remote/panel_request.h"
 #include "remote/panel_socket.h"
@@ -40,14 +41,17 @@ panel shows every request as if its own controls had been used.
   --version    show the version and exit
 
 A failure is one line on standard error, "queltor-ctl: CODE: TEXT".
-Exit status: 0 done; 1 refused or failed; 2 wrong usage; 3 no panel is
-running (status then prints {"panel":false}). See queltor-ctl(1).
+Exit status: 0 done; 1 refused or failed, and not done (a timeout too);
+2 wrong usage; 3 no panel is running (status then prints {"panel":false});
+4 the panel started on the request but did not say how it ended, so whether
+it was done is not known. See queltor-ctl(1).
 )";
 
-// The whole reply can take a port write and a repaint; a panel slower than this is stuck.
+// The panel starts on a request within this or not at all: it takes a port
+// write and a repaint, and a panel slower than this is stuck.
 constexpr int kAnswerMs = 5000;
 
-enum Status { kDone = 0, kFailed = 1, kUsage = 2, kNoPanel = 3 };
+enum Status { kDone = 0, kFailed = 1, kUsage = 2, kNoPanel = 3, kUnknown = 4 };
 
 int say(const char *code, const QString &text)
 {
@@ -126,7 +130,7 @@ std::optional<Request> requestFor(int argc, char *argv[], const char **why)
             *why = "scan takes --start CH and --end CH, 0 to 99, and --term SECONDS";
             return std::nullopt;
         }
-        request = {Request::Verb::Scan, 0, *start, *end, *term};
+        request = {Request::Verb::Scan, 0, *start, *end, *term, std::nullopt};
         // The term's form is the grammar's: ask it.
         if (!queltor::remote::parseRequest(queltor::remote::requestLine(request).chopped(1))) {
             *why = "--term takes seconds such as 0.5 or 2";
@@ -159,8 +163,8 @@ int sayFailed(const queltor::remote::Reply &reply) { return say(reply.code.const
 int watchPanel(const queltor::SettingsStore &store)
 {
     using Outcome = queltor::PanelAnswer::Outcome;
-    queltor::PanelRequest watch(queltor::panelSocketPath(store.fileName()), Request{Request::Verb::Watch, 0, 0, 0, {}},
-                                kAnswerMs);
+    queltor::PanelRequest watch(queltor::panelSocketPath(store.fileName()),
+                                Request{Request::Verb::Watch, 0, 0, 0, {}, std::nullopt}, kAnswerMs);
     bool told = false;
     QObject::connect(&watch, &queltor::PanelRequest::answered, [&](const queltor::PanelAnswer &answer) {
         if (answer.outcome == Outcome::Answered && answer.reply.ok()) {
@@ -189,6 +193,7 @@ void quiet(QtMsgType type, const QMessageLogContext &, const QString &message)
 
 int main(int argc, char *argv[])
 {
+    queltor::ignoreBrokenPipes();
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(kHelp, stdout);
@@ -215,6 +220,10 @@ int main(int argc, char *argv[])
                                                           queltor::remote::requestLine(*request), kAnswerMs);
     if (answer.outcome != queltor::PanelAnswer::Outcome::NoPanel) {
         const queltor::remote::Reply reply = answer.result(kAnswerMs, store.fileName());
+        if (answer.outcome == queltor::PanelAnswer::Outcome::Unknown) {
+            say(reply.code.constData(), reply.text + QStringLiteral(" (queltor-ctl status shows the panel's state)"));
+            return kUnknown;
+        }
         if (!reply.ok())
             return sayFailed(reply);
         return reply.data.isEmpty() ? kDone : print(reply.data);

@@ -16,7 +16,9 @@ class QTimer;
 namespace queltor {
 
 // The panel's end of its socket. Every connection carries one request line and
-// gets one reply line, then it is closed. All of it runs on the window's
+// gets one reply line, then it is closed. A request is acted on only while its
+// client is connected and, where it has one, before its deadline (see
+// protocol.h). All of it runs on the window's
 // thread without ever waiting: bytes are taken as they come, at most
 // kMaxRequestBytes of them; a connection that has not sent its whole line
 // within the request timeout is answered "timeout" and closed; beyond
@@ -80,7 +82,8 @@ private:
     void publish();
     void send(Client *client);
     void drop(Client *client);
-    remote::Reply answer(const std::optional<remote::Request> &request, const QString &why);
+    void act(Client *client, const QByteArray &line);
+    remote::Reply handled(const remote::Request &request);
 
     QString m_path;
     UniqueFd m_listener;

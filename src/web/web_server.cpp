@@ -375,7 +375,8 @@ void WebServer::sendJson(QHttpServerResponder &&responder, const ApiAnswer &answ
 
 void WebServer::watchPanel()
 {
-    m_watch = new PanelRequest(m_setup.socketPath, remote::Request{remote::Request::Verb::Watch, 0, 0, 0, {}},
+    m_watch = new PanelRequest(m_setup.socketPath,
+                               remote::Request{remote::Request::Verb::Watch, 0, 0, 0, {}, std::nullopt},
                                kPanelTimeoutMs, this);
     connect(m_watch, &PanelRequest::answered, this, [this](const PanelAnswer &answer) {
         if (answer.outcome == PanelAnswer::Outcome::Answered && answer.reply.ok()) {

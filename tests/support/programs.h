@@ -66,9 +66,10 @@ public:
         return false;
     }
     bool running() const { return m_process.state() == QProcess::Running; }
+    void signal(int number) { ::kill(static_cast<pid_t>(m_process.processId()), number); }
     void kill()
     {
-        ::kill(static_cast<pid_t>(m_process.processId()), SIGKILL);
+        signal(SIGKILL);
         m_process.waitForFinished();
     }
 
