@@ -3,11 +3,11 @@
 // settings file, a killed panel's socket, a stopped panel, and a stranger on
 // the socket.
 #include "link/settings_store.h"
-#include "remote/local_socket.h"
 #include "remote/panel_socket.h"
 
 #include "programs.h"
 #include "pseudo_tty.h"
+#include "stand_in_panel.h"
 #include "temp_config.h"
 
 #include <QDeadlineTimer>
@@ -22,8 +22,6 @@
 
 #include <csignal>
 #include <pwd.h>
-#include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 class TestCtl : public QObject
@@ -247,21 +245,8 @@ void TestCtl::stoppedPanelDoesNotActLate()
 // mid-way would: whether it was done cannot be known, and the status says so.
 void TestCtl::unknownOutcomeHasItsOwnStatus()
 {
-    const QString path = queltor::panelSocketPath(queltor::SettingsStore().fileName());
-    const queltor::UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const std::optional<sockaddr_un> address = queltor::socketAddress(path);
-    QVERIFY(address);
-    QCOMPARE(::bind(listener.get(), reinterpret_cast<const sockaddr *>(&*address), sizeof *address), 0);
-    QCOMPARE(::listen(listener.get(), 1), 0);
-    std::thread panel([&listener] {
-        const queltor::UniqueFd client(::accept(listener.get(), nullptr, nullptr));
-        char c = 0;
-        while (::recv(client.get(), &c, 1, 0) == 1 && c != '\n') {
-        }
-        ::send(client.get(), "taken\n", 6, MSG_NOSIGNAL);
-    });
+    StandInPanel panel(queltor::panelSocketPath(queltor::SettingsStore().fileName()), StandInPanel::Act::TakeThenClose);
     const Run result = ctl({QStringLiteral("select"), QStringLiteral("07")});
-    panel.join();
     QCOMPARE(result.status, 4);
     QVERIFY2(result.err.startsWith("queltor-ctl: unknown: "), result.err.constData());
     QCOMPARE(m_com1->readAll(), QByteArray());

@@ -211,6 +211,8 @@ private slots:
 
     void doneOnlyForAClientStillWaiting_data();
     void doneOnlyForAClientStillWaiting();
+    void watchKeepsTheDeadlineRule_data();
+    void watchKeepsTheDeadlineRule();
     void wrongRequestsAreRefused_data();
     void wrongRequestsAreRefused();
     void tenClientsAtOnce();
@@ -623,6 +625,39 @@ void TestScripting::doneOnlyForAClientStillWaiting()
     }
     QCOMPARE(panel.com1.readAll(), reply.endsWith("ok\n") ? commands({7}) : QByteArray());
     QCOMPARE(panel.display()->text(), reply.endsWith("ok\n") ? QStringLiteral("07") : QStringLiteral("00"));
+}
+
+void TestScripting::watchKeepsTheDeadlineRule_data()
+{
+    QTest::addColumn<int>("deadlineInMs"); // as above
+    QTest::addColumn<int>("busyMs");
+    QTest::addColumn<QByteArray>("begins"); // what the watch is told first
+    QTest::addColumn<int>("watchers");
+
+    QTest::newRow("no deadline") << 0 << 0 << QByteArray("ok {") << 1;
+    QTest::newRow("before its deadline") << 20000 << 0 << QByteArray("taken\nok {") << 1;
+    QTest::newRow("deadline passed while the panel was busy") << 100 << 400 << QByteArray("error timeout ") << 0;
+}
+
+// A watch changes nothing, yet a client that gave up on it gets no stream either.
+void TestScripting::watchKeepsTheDeadlineRule()
+{
+    QFETCH(int, deadlineInMs);
+    QFETCH(int, busyMs);
+    QFETCH(QByteArray, begins);
+    QFETCH(int, watchers);
+    ScriptedPanel panel;
+    panel.startServing();
+    const UniqueFd client = panel.connectClient();
+    QByteArray line("watch");
+    if (deadlineInMs > 0)
+        line += " deadline=" + QByteArray::number(remote::monotonicMs() + deadlineInMs);
+    line += '\n';
+    QCOMPARE(::send(client.get(), line.constData(), size_t(line.size()), MSG_NOSIGNAL), ssize_t(line.size()));
+    QThread::msleep(static_cast<unsigned long>(busyMs));
+    const QByteArray told = ScriptedPanel::linesFrom(client).join('\n');
+    QVERIFY2(told.startsWith(begins), told.constData());
+    QCOMPARE(panel.server.watcherCount(), watchers);
 }
 
 void TestScripting::wrongRequestsAreRefused_data()

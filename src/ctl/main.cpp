@@ -173,8 +173,11 @@ int watchPanel(const queltor::SettingsStore &store)
                 QCoreApplication::exit(kFailed);
             return;
         }
-        // Ended after it was told something, or never begun for want of a panel: no panel now.
-        if ((answer.outcome == Outcome::Failed && told) || answer.outcome == Outcome::NoPanel)
+        // Ended after it was told something, or taken and ended before the
+        // first status (a watch changes nothing, so that is all it means), or
+        // never begun for want of a panel: no panel now.
+        if ((answer.outcome == Outcome::Failed && told) || answer.outcome == Outcome::Unknown
+            || answer.outcome == Outcome::NoPanel)
             QCoreApplication::exit(print(queltor::remote::noPanelJson()) == kDone ? kNoPanel : kFailed);
         else
             QCoreApplication::exit(sayFailed(answer.result(kAnswerMs, store.fileName())));

@@ -3,7 +3,9 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <sys/socket.h>
 
 namespace queltor {
@@ -11,12 +13,13 @@ namespace queltor {
 PanelRequest::PanelRequest(const QString &socketPath, const remote::Request &request, int timeoutMs, QObject *parent)
     : QObject(parent)
     , m_path(socketPath)
-    , m_line(remote::requestLine(request))
+    , m_exchange(remote::requestLine(request), timeoutMs)
+    , m_line(m_exchange.line())
     , m_watch(request.verb == remote::Request::Verb::Watch)
 {
     m_deadline.setSingleShot(true);
-    connect(&m_deadline, &QTimer::timeout, this, [this] { end(PanelAnswer::Outcome::Silent); });
-    m_deadline.start(timeoutMs);
+    connect(&m_deadline, &QTimer::timeout, this, [this] { end(m_exchange.giveUp(m_fd.get())); });
+    rearm();
     m_knock.setSingleShot(true);
     connect(&m_knock, &QTimer::timeout, this, &PanelRequest::knock);
     // From the event loop: whoever made the request connects to answered() first.
@@ -89,40 +92,36 @@ void PanelRequest::receive()
     const ssize_t n = ::recv(m_fd.get(), bytes, sizeof bytes, 0);
     if (n < 0 && (errno == EAGAIN || errno == EINTR))
         return;
-    if (n < 0) {
-        end(PanelAnswer::Outcome::Failed, qt_error_string());
+    if (n <= 0) {
+        end(m_exchange.ended(n < 0 ? qt_error_string() : QString()));
         return;
     }
-    if (n == 0) {
-        end(PanelAnswer::Outcome::Failed,
-            m_repliedOnce ? QStringLiteral("the panel closed the connection") : noReplyText());
-        return;
-    }
-    m_received.append(bytes, n);
     const QPointer<PanelRequest> alive(this);
-    for (qsizetype end = m_received.indexOf('\n'); end >= 0 && !m_ended; end = m_received.indexOf('\n')) {
-        const std::optional<remote::Reply> reply = remote::parseReply(m_received.first(end));
-        m_received.remove(0, end + 1);
-        if (!reply) {
-            this->end(PanelAnswer::Outcome::Failed, strangeReplyText());
+    for (const PanelAnswer &answer : m_exchange.take(QByteArrayView(bytes, n))) {
+        if (answer.outcome != PanelAnswer::Outcome::Answered || !m_watch) {
+            // One reply a request, and nothing after a failure: the connection is done with.
+            end(answer);
             return;
         }
-        m_repliedOnce = true;
-        m_deadline.stop();
-        if (!m_watch) {
-            // One reply a request: the connection is done with.
-            m_ended = true;
-            hangUp();
-        }
-        emit answered({PanelAnswer::Outcome::Answered, *reply, {}});
+        emit answered(answer);
         if (!alive)
             return;
     }
-    if (!m_ended && m_received.size() > remote::kMaxReplyBytes)
-        end(PanelAnswer::Outcome::Failed, strangeReplyText());
+    rearm();
 }
 
-void PanelRequest::end(PanelAnswer::Outcome outcome, const QString &why)
+void PanelRequest::rearm()
+{
+    // "taken" moves the wait on; a watch's first status ends it.
+    if (m_exchange.waitUntil().isForever())
+        m_deadline.stop();
+    else
+        m_deadline.start(std::chrono::milliseconds(std::max<qint64>(0, m_exchange.waitUntil().remainingTime())));
+}
+
+void PanelRequest::end(PanelAnswer::Outcome outcome, const QString &why) { end(PanelAnswer{outcome, {}, why}); }
+
+void PanelRequest::end(const PanelAnswer &answer)
 {
     if (m_ended)
         return;
@@ -130,7 +129,7 @@ void PanelRequest::end(PanelAnswer::Outcome outcome, const QString &why)
     m_deadline.stop();
     m_knock.stop();
     hangUp();
-    emit answered({outcome, {}, why});
+    emit answered(answer);
 }
 
 void PanelRequest::hangUp()
