@@ -273,6 +273,9 @@ void TestWeb::answersMapToStatuses_data()
     QTest::newRow("silent") << Outcome::Silent << QByteArray() << 503
                             << QByteArray(R"({"error":"timeout","message":"the panel did not take the request within )"
                                           R"(5 seconds; nothing was done"})");
+    QTest::newRow("unknown") << Outcome::Unknown << QByteArray() << 504
+                             << QByteArray(R"({"error":"unknown","message":"the panel started on the request but )"
+                                           R"(did not say how it ended; whether it was done is not known"})");
     QTest::newRow("socket") << Outcome::Failed << QByteArray() << 503
                             << QByteArray(R"({"error":"socket","message":"the panel's socket cannot be used: why"})");
 }

@@ -1,8 +1,13 @@
 // The real queltor-web beside the real panel, COM1 a pseudo-terminal, called
 // with curl as a script calls it: tokens, every call and its status, the
-// limits, sessions and the Origin rule, TLS, and where it may listen.
+// limits, sessions and the Origin rule, TLS, and where it may listen. A
+// stand-in panel plays one that dies between taking a call and replying.
+#include "link/settings_store.h"
+#include "remote/panel_socket.h"
+
 #include "programs.h"
 #include "pseudo_tty.h"
+#include "stand_in_panel.h"
 #include "temp_config.h"
 
 #include <QJsonDocument>
@@ -103,7 +108,8 @@ private slots:
     void slowAndIdleConnectionsAreCutOff();
     void failedSignInsAreLimitedPerAddress();
     void sessionsAndTheOrigin();
-    void noPanelIs503();
+    void withoutAReply_data();
+    void withoutAReply();
     void tls();
     void whereItMayListen_data();
     void whereItMayListen();
@@ -327,17 +333,32 @@ void TestWebApi::sessionsAndTheOrigin()
     QCOMPARE(curl(session + QStringList{call(QStringLiteral("/api/status"))}).status, 401);
 }
 
-void TestWebApi::noPanelIs503()
+void TestWebApi::withoutAReply_data()
 {
-    TempConfig otherHome; // a settings file no panel keeps
+    QTest::addColumn<bool>("standIn"); // a panel that takes the call and ends without a reply; else none
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("no panel: not done") << false << 503 << "no-panel";
+    QTest::newRow("taken, then no reply: not known") << true << 504 << "unknown";
+}
+
+void TestWebApi::withoutAReply()
+{
+    QFETCH(bool, standIn);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+    TempConfig otherHome; // a settings file the real panel does not keep
+    std::optional<StandInPanel> panel;
+    if (standIn)
+        panel.emplace(queltor::panelSocketPath(queltor::SettingsStore().fileName()), StandInPanel::Act::TakeThenClose);
     const QString token = addToken(QStringLiteral("script"));
     WebProcess web({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
     qputenv("XDG_CONFIG_HOME", m_config->path().toLocal8Bit());
     QVERIFY(!web.url.isEmpty());
     const Http answer = curl({QStringLiteral("-H"), bearer(token), QStringLiteral("-d"),
                               QStringLiteral("{\"channel\": 7}"), web.url + QStringLiteral("api/select")});
-    QCOMPARE(answer.status, 503);
-    QCOMPARE(answer.json().value(QStringLiteral("error")).toString(), QStringLiteral("no-panel"));
+    QCOMPARE(answer.status, status);
+    QCOMPARE(answer.json().value(QStringLiteral("error")).toString(), error);
     QCOMPARE(m_com1->readAll(), QByteArray());
 }
 

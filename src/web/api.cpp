@@ -109,7 +109,9 @@ ApiAnswer apiAnswer(const PanelAnswer &answer, const QString &settingsFile)
     if (reply.ok())
         return {200, reply.data.isEmpty() ? QByteArray("{\"ok\":true}") : reply.data};
     int status = 409;
-    if (answer.outcome != PanelAnswer::Outcome::Answered || reply.code == remote::code::kBusy)
+    if (answer.outcome == PanelAnswer::Outcome::Unknown)
+        status = 504; // a retry might do it twice: the caller is told it cannot be known
+    else if (answer.outcome != PanelAnswer::Outcome::Answered || reply.code == remote::code::kBusy)
         status = 503;
     else if (reply.code == remote::code::kPanel)
         status = 500;

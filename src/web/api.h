@@ -46,8 +46,10 @@ std::variant<remote::Request, ApiAnswer> panelRequest(remote::Request::Verb verb
 
 // The answer to a call the panel answered, or did not: 200 with the status
 // JSON or {"ok":true}; 409 with the panel's refusal in queltor-ctl's codes and
-// texts; 503 when no panel answered in time or it is busy; 500 when it failed
-// in a way it did not expect. settingsFile names the panel.
+// texts; 503 when no panel took it in time or it is busy, so that it was not
+// done; 504 "unknown" when the panel took it and gave no reply, so that
+// whether it was done is not known; 500 when it failed in a way it did not
+// expect. settingsFile names the panel.
 ApiAnswer apiAnswer(const PanelAnswer &answer, const QString &settingsFile);
 
 // Whether a browser's Origin header names the server that its Host header
