@@ -12,7 +12,6 @@
 #include <QSslKey>
 #include <QSslSocket>
 
-#include <csignal>
 #include <cstdio>
 #include <optional>
 
@@ -131,7 +130,7 @@ int main(int argc, char *argv[])
 {
     // A client gone before its answer is written is the socket's error to
     // handle, never a signal that ends the server.
-    std::signal(SIGPIPE, SIG_IGN);
+    queltor::ignoreBrokenPipes();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("queltor-web"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUELTOR_VERSION));
