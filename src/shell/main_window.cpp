@@ -97,8 +97,9 @@ void checkEntry(const QActionGroup *entries, int value)
 
 } // namespace
 
-frmMain::frmMain(QWidget *parent)
+frmMain::frmMain(const SettingsStore &store, QWidget *parent)
     : QMainWindow(parent)
+    , m_store(store)
 {
     installAccessibility();
     setWindowTitle(QStringLiteral("QUELTOR"));

@@ -44,7 +44,8 @@ class frmMain : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit frmMain(QWidget *parent = nullptr);
+    // The settings are the user's own unless another file is named on the command line.
+    explicit frmMain(const SettingsStore &store = SettingsStore(), QWidget *parent = nullptr);
     ~frmMain() override;
 
     // Restores the saved port and channel count and opens the port; call once, before show().
