@@ -65,6 +65,10 @@
         <source>&amp;Open</source>
         <translation>열기(&amp;O)</translation>
     </message>
+    <message>
+        <source>&amp;Refresh</source>
+        <translation>새로 고침(&amp;R)</translation>
+    </message>
 </context>
 <context>
     <name>queltor::Link</name>
@@ -430,6 +434,10 @@
     <message>
         <source>Choose &amp;Device…</source>
         <translation>장치 선택(&amp;D)…</translation>
+    </message>
+    <message>
+        <source>No device is set for COM%1 yet, and a serial adapter is plugged in. Choose the one the switch is connected to: it is saved, and opened at every start.</source>
+        <translation>COM%1에 설정된 장치가 아직 없고, 직렬 어댑터가 연결되어 있습니다. 스위치가 연결된 어댑터를 고르십시오. 선택한 장치는 저장되어 시작할 때마다 열립니다.</translation>
     </message>
 </context>
 </TS>

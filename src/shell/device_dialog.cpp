@@ -1,5 +1,6 @@
 #include "shell/device_dialog.h"
 
+#include "link/device_watch.h"
 #include "link/settings_text.h"
 #include "shell/accessibility.h"
 
@@ -22,10 +23,11 @@ constexpr int kMinWidthChars = 60;
 constexpr int kListRows = 8;
 } // namespace
 
-DeviceDialog::DeviceDialog(const QList<SerialDevice> &devices, const QString &port, const QByteArray &current,
-                           QWidget *parent)
+DeviceDialog::DeviceDialog(const QByteArray &byIdFolder, const QString &port, const QByteArray &current,
+                           QWidget *parent, Lister lister)
     : QDialog(parent)
-    , m_devices(devices)
+    , m_folder(byIdFolder)
+    , m_lister(lister)
     , m_chosen(current)
 {
     setObjectName(QStringLiteral("deviceDialog"));
@@ -33,8 +35,15 @@ DeviceDialog::DeviceDialog(const QList<SerialDevice> &devices, const QString &po
     setModal(true);
     auto *layout = new QVBoxLayout(this);
 
-    auto *listLabel = new QLabel(tr("&Devices plugged in:"), this);
-    layout->addWidget(listLabel);
+    m_introduction = new QLabel(this);
+    m_introduction->setObjectName(QStringLiteral("lblIntroduction"));
+    m_introduction->setTextFormat(Qt::PlainText);
+    m_introduction->setWordWrap(true);
+    m_introduction->hide();
+    layout->addWidget(m_introduction);
+
+    m_listLabel = new QLabel(tr("&Devices plugged in:"), this);
+    layout->addWidget(m_listLabel);
     m_list = new QTreeWidget(this);
     m_list->setObjectName(QStringLiteral("lstDevices"));
     m_list->setHeaderLabels(
@@ -43,34 +52,14 @@ DeviceDialog::DeviceDialog(const QList<SerialDevice> &devices, const QString &po
     m_list->setUniformRowHeights(true);
     m_list->setAllColumnsShowFocus(true);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    listLabel->setBuddy(m_list);
-    m_list->setAccessibleName(spokenCaption(listLabel->text()));
-    for (const SerialDevice &device : std::as_const(m_devices)) {
-        // Bytes that are not UTF-8 show as \xNN; the path stored is the bytes themselves.
-        auto *item = new QTreeWidgetItem(m_list,
-                                         {settings_text::forDisplay(device.storedPath()),
-                                          settings_text::forDisplay(device.systemPath), device.description,
-                                          device.manufacturer, device.serialNumber});
-        item->setToolTip(0, item->text(0));
-    }
-    for (int column = 0; column < m_list->columnCount(); ++column)
-        m_list->resizeColumnToContents(column);
-    // Every column whole where the screen allows: by-id links run to some 70 characters.
-    int columnsWidth = 2 * m_list->frameWidth() + m_list->verticalScrollBar()->sizeHint().width();
-    for (int column = 0; column < m_list->columnCount(); ++column)
-        columnsWidth += m_list->columnWidth(column);
-    const int width = qMin(qMax(columnsWidth, fontMetrics().averageCharWidth() * kMinWidthChars),
-                           screen()->availableGeometry().width() * 8 / 10);
-    m_list->setMinimumSize(width, m_list->header()->sizeHint().height() + fontMetrics().height() * kListRows);
+    m_listLabel->setBuddy(m_list);
+    m_list->setAccessibleName(spokenCaption(m_listLabel->text()));
     layout->addWidget(m_list);
 
-    auto *none = new QLabel(tr("No serial devices found"), this);
-    none->setObjectName(QStringLiteral("lblNoDevices"));
-    none->setTextFormat(Qt::PlainText);
-    layout->addWidget(none);
-    none->setVisible(m_devices.isEmpty());
-    listLabel->setVisible(!m_devices.isEmpty());
-    m_list->setVisible(!m_devices.isEmpty());
+    m_none = new QLabel(tr("No serial devices found"), this);
+    m_none->setObjectName(QStringLiteral("lblNoDevices"));
+    m_none->setTextFormat(Qt::PlainText);
+    layout->addWidget(m_none);
 
     auto *form = new QFormLayout;
     m_path = new QLineEdit(settings_text::forDisplay(current), this);
@@ -89,10 +78,14 @@ DeviceDialog::DeviceDialog(const QList<SerialDevice> &devices, const QString &po
     m_ok->setDefault(true); // Enter in the list or the field opens
     m_ok->setEnabled(!m_chosen.isEmpty());
     buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cmdCancel"));
+    QPushButton *refreshButton = buttons->addButton(tr("&Refresh"), QDialogButtonBox::ActionRole);
+    refreshButton->setObjectName(QStringLiteral("cmdRefresh"));
+    refreshButton->setAutoDefault(false);
     layout->addWidget(buttons);
 
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(refreshButton, &QPushButton::clicked, this, &DeviceDialog::refresh);
     // Selection, not the current row: the list makes its first row current when it takes the focus.
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, &DeviceDialog::deviceChosen);
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] {
@@ -100,19 +93,62 @@ DeviceDialog::DeviceDialog(const QList<SerialDevice> &devices, const QString &po
             accept();
     });
     connect(m_path, &QLineEdit::textEdited, this, &DeviceDialog::pathEdited);
+    connect(new DeviceWatch(m_folder, this), &DeviceWatch::changed, this, &DeviceDialog::refresh);
 
-    // The device the port is on now, where the list has it.
-    for (int row = 0; row < m_devices.size(); ++row) {
-        const SerialDevice &device = m_devices.at(row);
-        if (!current.isEmpty() && (current == device.systemPath || current == device.stableLink)) {
-            m_list->setCurrentItem(m_list->topLevelItem(row));
-            break;
-        }
-    }
+    refresh();
+    // The device the port is on now, where the list has it, is chosen by its stored path.
+    deviceChosen();
     if (m_devices.isEmpty())
         m_path->setFocus();
     else
         m_list->setFocus();
+}
+
+void DeviceDialog::setIntroduction(const QString &text)
+{
+    m_introduction->setText(text);
+    m_introduction->setVisible(!text.isEmpty());
+    // Screen readers say it as the dialog opens.
+    setAccessibleDescription(text);
+}
+
+void DeviceDialog::refresh()
+{
+    m_devices = m_lister(m_folder);
+    // Rebuilt quietly: the choice stays what it was, listed or not.
+    const QSignalBlocker quiet(m_list);
+    m_list->clear();
+    for (const SerialDevice &device : std::as_const(m_devices)) {
+        // Bytes that are not UTF-8 show as \xNN; the path stored is the bytes themselves.
+        auto *item = new QTreeWidgetItem(m_list,
+                                         {settings_text::forDisplay(device.storedPath()),
+                                          settings_text::forDisplay(device.systemPath), device.description,
+                                          device.manufacturer, device.serialNumber});
+        item->setToolTip(0, item->text(0));
+        if (!m_chosen.isEmpty() && (m_chosen == device.systemPath || m_chosen == device.stableLink))
+            m_list->setCurrentItem(item);
+    }
+    fitList();
+    const bool listed = !m_devices.isEmpty();
+    // Moved off the list as it goes, the focus stays in the dialog.
+    if (!listed && m_list->hasFocus())
+        m_path->setFocus();
+    m_none->setVisible(!listed);
+    m_listLabel->setVisible(listed);
+    m_list->setVisible(listed);
+}
+
+// Every column whole where the screen allows: by-id links run to some 70 characters.
+void DeviceDialog::fitList()
+{
+    for (int column = 0; column < m_list->columnCount(); ++column)
+        m_list->resizeColumnToContents(column);
+    int columnsWidth = 2 * m_list->frameWidth() + m_list->verticalScrollBar()->sizeHint().width();
+    for (int column = 0; column < m_list->columnCount(); ++column)
+        columnsWidth += m_list->columnWidth(column);
+    const int width = qMin(qMax(columnsWidth, fontMetrics().averageCharWidth() * kMinWidthChars),
+                           screen()->availableGeometry().width() * 8 / 10);
+    m_list->setMinimumSize(width, m_list->header()->sizeHint().height() + fontMetrics().height() * kListRows);
 }
 
 void DeviceDialog::deviceChosen()

@@ -97,5 +97,6 @@ int main(int argc, char *argv[])
     if (exitSignals.count() > 0)
         return 0;
     window.show();
+    QMetaObject::invokeMethod(&window, &queltor::frmMain::offerDevice, Qt::QueuedConnection);
     return QApplication::exec();
 }

@@ -3,6 +3,7 @@
 #include "channel/bank.h"
 #include "channel/command.h"
 #include "channel/numbers.h"
+#include "link/device_watch.h"
 #include "link/link_error.h"
 #include "link/port_choice.h"
 #include "link/stored_choices.h"
@@ -514,12 +515,33 @@ void frmMain::mnuChooseDevice_Click()
     // The checked port, or the one stored that the menu does not offer.
     const QAction *checked = m_portEntries->checkedAction();
     const int n = checked ? checked->data().toInt() : comScan.commPort();
-    DeviceDialog dialog(serialDevices(m_deviceFolder), QStringLiteral("COM%1").arg(n),
-                        m_store.portDevice(n).value_or(QByteArray()), this);
-    if (dialog.exec() != QDialog::Accepted)
+    DeviceDialog dialog(m_deviceFolder, QStringLiteral("COM%1").arg(n), m_store.portDevice(n).value_or(QByteArray()),
+                        this);
+    if (dialog.exec() == QDialog::Accepted)
+        useDevice(n, dialog.chosenPath());
+}
+
+void frmMain::offerDevice()
+{
+    const int n = comScan.commPort();
+    const QList<SerialDevice> offered = devicesToOffer(m_store, n, m_deviceFolder);
+    if (offered.isEmpty())
         return;
+    auto *dialog = new DeviceDialog(m_deviceFolder, QStringLiteral("COM%1").arg(n),
+                                    offered.size() == 1 ? offered.first().storedPath() : QByteArray(), this);
+    dialog->setIntroduction(tr("No device is set for COM%1 yet, and a serial adapter is plugged in. Choose the "
+                               "one the switch is connected to: it is saved, and opened at every start.")
+                                .arg(n));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this,
+            [this, dialog, n] { handle([this, n, path = dialog->chosenPath()] { useDevice(n, path); }); });
+    dialog->open();
+}
+
+void frmMain::useDevice(int n, const QByteArray &path)
+{
     // Saved first: a choice that cannot be saved leaves the port on the device it has.
-    m_store.writePortDevice(n, dialog.chosenPath());
+    m_store.writePortDevice(n, path);
     noteFailure([this] { comScan.setPortOpen(false); });
     noteFailure([this, n] { comScan.setCommPort(n); });
     noteFailure([this] { comScan.setPortOpen(true); });

@@ -58,6 +58,11 @@ public:
     // Where Choose Device looks for the devices' stable links; tests give it a folder of their own.
     void setDeviceFolder(const QByteArray &folder) { m_deviceFolder = folder; }
 
+    // Once the window shows: while the settings name no device for the
+    // checked port and adapters are plugged in, Choose Device opens on them,
+    // the one chosen when there is one. Nothing is saved unless it is confirmed.
+    void offerDevice();
+
     // A request from a script (queltor-ctl), taken the way the controls take
     // the operator's: a select is a click, a scan is Auto and Start Scan. A
     // failure goes back in the reply and never into a message box.
@@ -82,6 +87,7 @@ private:
     void optMan_Click();
     void mnuCom_Click(int n);
     void mnuChooseDevice_Click();
+    void useDevice(int n, const QByteArray &path); // Choose Device's choice for port n, confirmed
     void mnuAbout_Click();
     void mnuFileExit_Click();
     void Form_Unload();

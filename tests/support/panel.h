@@ -30,9 +30,9 @@ public:
         config.mapPort(2, com2.slavePath());
     }
 
-    queltor::frmMain &start()
+    queltor::frmMain &start(const queltor::SettingsStore &store = queltor::SettingsStore())
     {
-        window = std::make_unique<queltor::frmMain>();
+        window = std::make_unique<queltor::frmMain>(store);
         window->Form_Load();
         window->show();
         return *window;
