@@ -53,7 +53,11 @@ ChannelDisplay::ChannelDisplay(const QString &digits, QWidget *parent)
 QSize ChannelDisplay::sizeHint() const
 {
     const QMargins margins = contentsMargins();
-    return {QLabel::sizeHint().width(), fontMetrics().ascent() + 1 + margins.top() + margins.bottom()};
+    const QFontMetrics metrics = fontMetrics();
+    // Down to the lowest ink of any digit, measured in the font that draws them:
+    // some fonts set their digits a little below the baseline.
+    const int below = qMax(0, metrics.tightBoundingRect(QStringLiteral("0123456789")).bottom());
+    return {QLabel::sizeHint().width(), metrics.ascent() + below + 1 + margins.top() + margins.bottom()};
 }
 
 void ChannelDisplay::showValue(const QString &digits)

@@ -58,8 +58,8 @@ class ChannelDisplay : public QLabel
 public:
     explicit ChannelDisplay(const QString &digits, QWidget *parent = nullptr);
 
-    // As wide as the digits and down to their baseline: digits have nothing
-    // below it, and the font's full line would reach past the frame.
+    // As wide as the digits and down to their lowest ink, which is at or just
+    // below the baseline: the font's full line would reach past the frame.
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 

@@ -29,6 +29,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 
 #include <chrono>
@@ -110,9 +111,11 @@ frmMain::frmMain(const SettingsStore &store, QWidget *parent)
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    buildControls();
+    // The bars first: the grid is scaled to leave room for them on the screen.
     buildMenus();
     buildStatusBar();
+    fitScreen();
+    buildControls();
     setTabOrder();
 
     m_client->setFixedSize(twips::toPixels(kClientWidth), twips::toPixels(kBuiltClientHeight));
@@ -134,7 +137,10 @@ void frmMain::buildControls()
     lblCH->setObjectName(QStringLiteral("lblCH"));
     lblCH->setAccessibleName(fraCh->title());
     lblCH->move(twips::point(270, 210));
-    QFont displayFont(QStringLiteral("굴림"));
+    // Where Gulim is missing, the desktop's own font: the one the system would
+    // put in its place changes with the language, and so would the digits.
+    QFont displayFont;
+    displayFont.setFamilies({QStringLiteral("굴림"), QStringLiteral("Gulim"), QApplication::font().family()});
     displayFont.setStyleHint(QFont::SansSerif);
     displayFont.setPointSizeF(twips::points(30));
     displayFont.setBold(true);
@@ -378,11 +384,26 @@ void frmMain::centreOnScreen(Qt::Orientations directions)
     if (!screen)
         return;
     // The outer size counts the frame once the window has one; move() places the frame.
+    // Where the window is larger than the screen, its title bar and menus stay on it.
     const QSize outer = frameGeometry().size();
-    const QRect area = screen->geometry();
-    const int left = directions & Qt::Horizontal ? area.x() + (area.width() - outer.width()) / 2 : x();
-    const int top = directions & Qt::Vertical ? area.y() + (area.height() - outer.height()) / 2 : y();
+    const QRect area = screen->availableGeometry();
+    const int left = directions & Qt::Horizontal ? area.x() + qMax(0, (area.width() - outer.width()) / 2) : x();
+    const int top = directions & Qt::Vertical ? area.y() + qMax(0, (area.height() - outer.height()) / 2) : y();
     move(left, top);
+}
+
+void frmMain::fitScreen()
+{
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // The frame comes from the window manager once shown: a title bar and borders as the style draws them.
+    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+    const QSize frame(2 * border, style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * border);
+    const QSize bars(0, menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+    // The tallest bank: the window must fit whichever is chosen later.
+    const int tallest = bank::kFrameTop + bank::frameHeight(bank::kIndexCount - 1) + kClientBottomMargin;
+    twips::fitWithin(QSizeF(kClientWidth, tallest), frame + bars, screen->availableGeometry().size());
 }
 
 bool frmMain::event(QEvent *event)

@@ -108,6 +108,7 @@ private:
     bool linkConnected() const;
     void resizeToBank(int index);
     void centreOnScreen(Qt::Orientations directions);
+    void fitScreen(); // the grid's scale, held down to what the screen has room for
     void centreDisplay();
 
     // Runs a handler the way every event reaches the window: failures are
