@@ -44,6 +44,49 @@ bool ChannelButton::event(QEvent *event)
     return PushButton::event(event);
 }
 
+void ChannelButton::keyPressEvent(QKeyEvent *event)
+{
+    if ((event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        switch (event->key()) {
+        case Qt::Key_Up:
+            emit stepped(-1, 0);
+            return;
+        case Qt::Key_Down:
+            emit stepped(1, 0);
+            return;
+        case Qt::Key_Left:
+            emit stepped(0, -1);
+            return;
+        case Qt::Key_Right:
+            emit stepped(0, 1);
+            return;
+        default:
+            break;
+        }
+    }
+    PushButton::keyPressEvent(event);
+}
+
+ChannelGrid::ChannelGrid(const Buttons &buttons, QObject *parent)
+    : QObject(parent)
+    , m_buttons(buttons)
+{
+    for (int i = 0; i < bank::kButtonCount; ++i) {
+        connect(m_buttons[static_cast<std::size_t>(i)], &ChannelButton::stepped, this,
+                [this, i](int rows, int columns) { step(i, rows, columns); });
+    }
+}
+
+void ChannelGrid::step(int from, int rows, int columns)
+{
+    const std::optional<int> to = bank::neighbour(from, rows, columns);
+    if (!to)
+        return;
+    ChannelButton *button = m_buttons[static_cast<std::size_t>(*to)];
+    if (button->isVisibleTo(button->parentWidget()) && button->isEnabled())
+        button->setFocus(Qt::TabFocusReason);
+}
+
 ChannelDisplay::ChannelDisplay(const QString &digits, QWidget *parent)
     : QLabel(digits, parent)
 {

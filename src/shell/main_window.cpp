@@ -180,6 +180,7 @@ void frmMain::buildControls()
         connect(button, &ChannelButton::typed, this, [this](const QString &text) { channelTyped(text); });
         cmdCH[static_cast<std::size_t>(i)] = button;
     }
+    new ChannelGrid(cmdCH, fraMan);
 
     // The option buttons stand in the window, on the frames' top edges, as their
     // titles: disabling a frame leaves them usable.
