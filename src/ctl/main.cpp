@@ -1,5 +1,6 @@
 // queltor-ctl: drives the running panel from a script. Everything it prints
 // is English, whatever the locale: scripts read it.
+#include "link/exit_signals.h"
 #include "link/settings_store.h"
 #include "remote/panel_socket.h"
 #include "remote/protocol.h"
@@ -59,14 +60,17 @@ QString helpText()
         + generated.mid(generated.indexOf(QLatin1Char('\n')))
         + QStringLiteral("\n"
                          "A failure is one line on standard error, \"queltor-ctl: CODE: TEXT\".\n"
-                         "Exit status: 0 done; 1 refused or failed; 2 wrong usage; 3 no panel is\n"
-                         "running (status then prints {\"panel\":false}). See queltor-ctl(1).\n");
+                         "Exit status: 0 done; 1 refused or failed, and not done (a timeout too);\n"
+                         "2 wrong usage; 3 no panel is running (status then prints {\"panel\":false});\n"
+                         "4 the panel started on the request but did not say how it ended, so whether\n"
+                         "it was done is not known. See queltor-ctl(1).\n");
 }
 
-// The whole reply can take a port write and a repaint; a panel slower than this is stuck.
+// The panel starts on a request within this or not at all: it takes a port
+// write and a repaint, and a panel slower than this is stuck.
 constexpr int kAnswerMs = 5000;
 
-enum Status { kDone = 0, kFailed = 1, kUsage = 2, kNoPanel = 3 };
+enum Status { kDone = 0, kFailed = 1, kUsage = 2, kNoPanel = 3, kUnknown = 4 };
 
 int say(const char *code, const QString &text)
 {
@@ -129,7 +133,7 @@ std::optional<Request> requestFor(const QCommandLineParser &parser, const char *
             *why = "scan takes --start CH and --end CH, 0 to 99, and --term SECONDS";
             return std::nullopt;
         }
-        request = {Request::Verb::Scan, 0, *start, *end, parser.value(kTermOption).toUtf8()};
+        request = {Request::Verb::Scan, 0, *start, *end, parser.value(kTermOption).toUtf8(), std::nullopt};
         // The term's form is the grammar's: ask it.
         if (!queltor::remote::parseRequest(queltor::remote::requestLine(request).chopped(1))) {
             *why = "--term takes seconds such as 0.5 or 2";
@@ -159,6 +163,7 @@ void quiet(QtMsgType type, const QMessageLogContext &, const QString &message)
 
 int main(int argc, char *argv[])
 {
+    queltor::ignoreBrokenPipes();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -196,7 +201,14 @@ int main(int argc, char *argv[])
             return say(answer.reply.code.constData(), answer.reply.text);
         return answer.reply.data.isEmpty() ? kDone : print(answer.reply.data);
     case queltor::PanelAnswer::Outcome::Silent:
-        return say("timeout", QStringLiteral("the panel did not answer within %1 seconds").arg(kAnswerMs / 1000));
+        return say("timeout",
+                   QStringLiteral("the panel did not take the request within %1 seconds; nothing was done")
+                       .arg(kAnswerMs / 1000));
+    case queltor::PanelAnswer::Outcome::Unknown:
+        say("unknown",
+            QStringLiteral("the panel started on the request but did not say how it ended; whether it "
+                           "was done is not known (queltor-ctl status shows the panel's state)"));
+        return kUnknown;
     case queltor::PanelAnswer::Outcome::Failed:
         return say("socket", QStringLiteral("the panel's socket cannot be used: %1").arg(answer.why));
     case queltor::PanelAnswer::Outcome::NoPanel:

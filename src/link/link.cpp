@@ -16,11 +16,9 @@
 #include <mutex>
 #include <vector>
 
-#ifdef Q_OS_UNIX
 #include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
-#endif
 
 namespace queltor {
 
@@ -40,7 +38,6 @@ QString backByItself()
 // Whether the device at path is the one open as fd.
 bool pathLeadsTo(const QByteArray &path, int fd)
 {
-#ifdef Q_OS_UNIX
     struct stat named
     { };
     struct stat open
@@ -48,10 +45,6 @@ bool pathLeadsTo(const QByteArray &path, int fd)
     if (::stat(path.constData(), &named) != 0)
         return false;
     return ::fstat(fd, &open) != 0 || (named.st_rdev == open.st_rdev && named.st_ino == open.st_ino);
-#else
-    Q_UNUSED(fd);
-    return QFileInfo::exists(QFile::decodeName(path));
-#endif
 }
 
 } // namespace
@@ -154,6 +147,14 @@ void Link::output(const QByteArray &bytes)
 {
     if (m_state.kind == LinkState::Kind::Waiting && m_state.lost)
         throw LinkError(m_lossMessage, LinkError::Cause::DeviceGone, m_state.reason);
+    // A port that could not be opened says why, to a click as to a script.
+    if (!m_port.portOpen() && !m_state.reason.isEmpty()) {
+        throw LinkError(portLabel() + QLatin1Char(' ')
+                            + QCoreApplication::translate("queltor::Link",
+                                                          "could not be written to: the port is not open: %1.")
+                                  .arg(m_state.reason),
+                        LinkError::Cause::Other, m_state.reason);
+    }
     try {
         m_port.output(bytes);
     } catch (const LinkError &e) {
@@ -266,7 +267,6 @@ void Link::lookAgain()
 
 void Link::readHangUp()
 {
-#ifdef Q_OS_UNIX
     const int fd = m_port.handle();
     pollfd state{fd, POLLIN, 0};
     if (fd < 0 || ::poll(&state, 1, 0) <= 0)
@@ -279,7 +279,6 @@ void Link::readHangUp()
     }
     // Whatever the device sent is not for us, and would keep the descriptor readable.
     ::tcflush(fd, TCIFLUSH);
-#endif
 }
 
 void Link::loseDevice(const QString &lostMessage)

@@ -42,6 +42,7 @@ int answerWithoutWindow(const queltor::PanelOptions &options)
 
 int main(int argc, char *argv[])
 {
+    queltor::ignoreBrokenPipes();
     const queltor::PanelOptions options = queltor::parsePanelOptions(argumentsOf(argc, argv));
     if (const int status = answerWithoutWindow(options); status >= 0)
         return status;
