@@ -3,6 +3,7 @@
 // stored for the port and opened, and the offer of an adapter at first start.
 #include "panel.h"
 
+#include "link/device_access.h"
 #include "link/device_list.h"
 #include "link/device_watch.h"
 #include "shell/device_dialog.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QPointer>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSerialPortInfo>
 #include <QTemporaryDir>
@@ -84,6 +86,7 @@ private slots:
     void choiceIsStoredAndOpened();
     void noDevicesLeavesTheField();
     void listFollowsDevicesPluggedIn();
+    void busyDevicesNameTheirHolder();
     void firstRunOffersTheAdapter_data();
     void firstRunOffersTheAdapter();
 };
@@ -292,6 +295,52 @@ void TestDeviceChoice::listFollowsDevicesPluggedIn()
         QVERIFY(!listed(early));
         QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("cmdRefresh")), Qt::LeftButton);
         QVERIFY(listed(early));
+    });
+}
+
+void TestDeviceChoice::busyDevicesNameTheirHolder()
+{
+    Panel panel;
+    Pty held;
+    Pty free;
+    QTemporaryDir byId;
+    const QByteArray folder = QFile::encodeName(byId.path());
+    const QList<std::pair<QByteArray, QString>> links{{"usb-Held-if00", held.slavePath()},
+                                                      {"usb-Free-if00", free.slavePath()},
+                                                      {"usb-Ours-if00", panel.com1.slavePath()}};
+    for (const auto &[name, target] : links)
+        QVERIFY(::symlink(QFile::encodeName(target).constData(), (folder + '/' + name).constData()) == 0);
+    // Another program holding the device as tio does, with flock(), and nothing
+    // else of this process's: Qt 6.4 lets a child inherit every descriptor.
+    QProcess holder;
+    holder.setChildProcessModifier([] { ::close_range(3, ~0U, 0); });
+    holder.start(QStringLiteral("flock"),
+                 {QStringLiteral("--no-fork"), held.slavePath(), QStringLiteral("sleep"), QStringLiteral("60")});
+    QVERIFY(holder.waitForStarted());
+    const auto stop = qScopeGuard([&holder] {
+        holder.kill();
+        holder.waitForFinished();
+    });
+    QTRY_VERIFY(device_access::deviceHolder(QFile::encodeName(held.slavePath())).has_value());
+    panel.start();
+    panel.window->setDeviceFolder(folder);
+
+    whileDialogIsOpen(panel, [&](DeviceDialog *dialog) {
+        auto *list = dialog->findChild<QTreeWidget *>(QStringLiteral("lstDevices"));
+        const auto holderOf = [&](const QByteArray &name) {
+            const QList<QTreeWidgetItem *> rows = list->findItems(QString::fromLocal8Bit(folder + '/' + name),
+                                                                  Qt::MatchExactly);
+            return rows.isEmpty() ? QStringLiteral("not listed") : rows.first()->text(2);
+        };
+        QCOMPARE(list->headerItem()->text(2), QStringLiteral("In use by"));
+        QCOMPARE(holderOf("usb-Held-if00"), QStringLiteral("sleep (PID %1)").arg(holder.processId()));
+        QCOMPARE(holderOf("usb-Free-if00"), QString());
+        QCOMPARE(holderOf("usb-Ours-if00"), QStringLiteral("this panel"));
+        // Let go, the device is free once the list is read again.
+        holder.kill();
+        holder.waitForFinished();
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("cmdRefresh")), Qt::LeftButton);
+        QCOMPARE(holderOf("usb-Held-if00"), QString());
     });
 }
 

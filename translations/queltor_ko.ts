@@ -69,6 +69,18 @@
         <source>&amp;Refresh</source>
         <translation>새로 고침(&amp;R)</translation>
     </message>
+    <message>
+        <source>this panel</source>
+        <translation>이 패널</translation>
+    </message>
+    <message>
+        <source>%1 (PID %2)</source>
+        <translation>%1(PID %2)</translation>
+    </message>
+    <message>
+        <source>In use by</source>
+        <translation>사용 중인 프로그램</translation>
+    </message>
 </context>
 <context>
     <name>queltor::Link</name>

@@ -1,9 +1,11 @@
 #include "shell/device_dialog.h"
 
+#include "link/device_access.h"
 #include "link/device_watch.h"
 #include "link/settings_text.h"
 #include "shell/accessibility.h"
 
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFormLayout>
@@ -22,6 +24,18 @@ namespace {
 constexpr int kMinWidthChars = 60;
 constexpr int kListRows = 8;
 } // namespace
+
+// Who keeps the device from being opened, as the port would find it: a
+// program with its process number, this panel, or nobody.
+QString DeviceDialog::holderOf(const SerialDevice &device)
+{
+    const std::optional<DeviceHolder> holder = device_access::deviceHolder(device.systemPath);
+    if (!holder)
+        return {};
+    if (holder->pid == QCoreApplication::applicationPid())
+        return tr("this panel");
+    return tr("%1 (PID %2)").arg(holder->program).arg(holder->pid);
+}
 
 DeviceDialog::DeviceDialog(const QByteArray &byIdFolder, const QString &port, const QByteArray &current,
                            QWidget *parent, Lister lister)
@@ -47,7 +61,7 @@ DeviceDialog::DeviceDialog(const QByteArray &byIdFolder, const QString &port, co
     m_list = new QTreeWidget(this);
     m_list->setObjectName(QStringLiteral("lstDevices"));
     m_list->setHeaderLabels(
-        {tr("Device"), tr("System path"), tr("Description"), tr("Manufacturer"), tr("Serial number")});
+        {tr("Device"), tr("System path"), tr("In use by"), tr("Description"), tr("Manufacturer"), tr("Serial number")});
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setAllColumnsShowFocus(true);
@@ -122,8 +136,8 @@ void DeviceDialog::refresh()
         // Bytes that are not UTF-8 show as \xNN; the path stored is the bytes themselves.
         auto *item = new QTreeWidgetItem(m_list,
                                          {settings_text::forDisplay(device.storedPath()),
-                                          settings_text::forDisplay(device.systemPath), device.description,
-                                          device.manufacturer, device.serialNumber});
+                                          settings_text::forDisplay(device.systemPath), holderOf(device),
+                                          device.description, device.manufacturer, device.serialNumber});
         item->setToolTip(0, item->text(0));
         if (!m_chosen.isEmpty() && (m_chosen == device.systemPath || m_chosen == device.stableLink))
             m_list->setCurrentItem(item);

@@ -16,8 +16,8 @@ namespace queltor {
 // Set > Serial Port > Choose Device: the serial devices plugged in, and a
 // field for any path. Choosing a device puts the path it is stored by in the
 // field; what the field holds when the dialog is accepted is the choice. The
-// list follows devices plugged in and pulled out while it is open, and
-// Refresh lists them again.
+// list says who holds a device that is in use, follows devices plugged in
+// and pulled out while it is open, and Refresh lists them again.
 class DeviceDialog : public QDialog
 {
     Q_OBJECT
@@ -39,6 +39,7 @@ public:
     void setIntroduction(const QString &text);
 
 private:
+    static QString holderOf(const SerialDevice &device);
     void deviceChosen();
     void pathEdited(const QString &text);
     void fitList();
