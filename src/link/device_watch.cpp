@@ -26,6 +26,19 @@ QList<SerialDevice> devicesToOffer(const SettingsStore &store, int port, const Q
     return devices;
 }
 
+void watchFolder(QFileSystemWatcher &watcher, const QString &folder)
+{
+    QString existing = folder;
+    while (!QFileInfo(existing).isDir() && !QDir(existing).isRoot())
+        existing = QFileInfo(existing).absolutePath();
+    const QStringList watched = watcher.directories();
+    if (watched == QStringList{existing})
+        return;
+    if (!watched.isEmpty())
+        watcher.removePaths(watched);
+    watcher.addPath(existing);
+}
+
 DeviceWatch::DeviceWatch(const QByteArray &byIdFolder, QObject *parent)
     : QObject(parent)
     , m_folder(QFileInfo(QFile::decodeName(byIdFolder)).absoluteFilePath())
@@ -35,24 +48,11 @@ DeviceWatch::DeviceWatch(const QByteArray &byIdFolder, QObject *parent)
     m_settle->setSingleShot(true);
     m_settle->setInterval(kSettleMs);
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
-        watch(); // the folder may have come or gone
+        watchFolder(*m_watcher, m_folder); // the folder may have come or gone
         m_settle->start();
     });
     connect(m_settle, &QTimer::timeout, this, &DeviceWatch::changed);
-    watch();
-}
-
-void DeviceWatch::watch()
-{
-    QString folder = m_folder;
-    while (!QFileInfo(folder).isDir() && !QDir(folder).isRoot())
-        folder = QFileInfo(folder).absolutePath();
-    const QStringList watched = m_watcher->directories();
-    if (watched == QStringList{folder})
-        return;
-    if (!watched.isEmpty())
-        m_watcher->removePaths(watched);
-    m_watcher->addPath(folder);
+    watchFolder(*m_watcher, m_folder);
 }
 
 } // namespace queltor

@@ -19,6 +19,11 @@ class SettingsStore;
 // in the file or for this run, or when the file cannot be used.
 QList<SerialDevice> devicesToOffer(const SettingsStore &store, int port, const QByteArray &byIdFolder = kByIdFolder);
 
+// Points watcher at folder, or at the nearest folder above it that exists
+// until folder does: a change there is something in folder, or folder
+// itself, coming or going.
+void watchFolder(QFileSystemWatcher &watcher, const QString &folder);
+
 // Tells when devices may have come or gone: a change to byIdFolder, or to the
 // nearest folder above it that exists until udev makes it. udev adds a
 // device's links one by one, so a burst of changes is told once.
@@ -34,8 +39,6 @@ signals:
     void changed();
 
 private:
-    void watch();
-
     QString m_folder;
     QFileSystemWatcher *m_watcher = nullptr;
     QTimer *m_settle = nullptr;
