@@ -60,20 +60,12 @@ struct LinkOnPty
     QString path = config.path() + QStringLiteral("/ttyDEVICE");
     SettingsStore store;
     Link link{store};
-    QSignalSpy announced{&link, &Link::stateChanged};
+    QSignalSpy failed{&link, &Link::failed};
 
     LinkOnPty()
     {
         pointLink(path, pty->slavePath());
         config.mapPort(1, path);
-    }
-
-    int lostMessages() const
-    {
-        int count = 0;
-        for (const QList<QVariant> &signal : announced)
-            count += signal.at(0).value<LinkState>().lostMessage.isEmpty() ? 0 : 1;
-        return count;
     }
 };
 
@@ -124,14 +116,15 @@ void TestLink::goneDeviceIsWaitedForAndReopened()
     // Closed at once: another program may have the port.
     QVERIFY(!on.link.portOpen());
     QVERIFY(!QFile::exists(lock));
-    // Told once: by the write's error, or else by the announcement.
-    QCOMPARE(on.lostMessages(), byWrite ? 0 : 1);
+    // Told once: by the write's error, or else by the link itself.
+    QCOMPARE(on.failed.size(), byWrite ? 0 : 1);
     if (!byWrite) {
-        const LinkState lost = on.announced.constLast().at(0).value<LinkState>();
-        QCOMPARE(lost.lostMessage,
+        const Failure lost = on.failed.constFirst().at(0).value<Failure>();
+        QCOMPARE(lost.text(),
                  QStringLiteral("COM1 (%1) was closed: the device has gone away. The panel "
                                 "reconnects by itself when the device is back.")
                      .arg(on.path));
+        QCOMPARE(lost.kind, Failure::Kind::Port);
     }
 
     // A write while waiting fails as the first did, and nothing of it is kept for later.
@@ -143,7 +136,7 @@ void TestLink::goneDeviceIsWaitedForAndReopened()
     QCOMPARE(on.link.state().text(), QStringLiteral("COM1 · %1 · connected").arg(on.path));
     on.link.output(kCommand);
     QCOMPARE(back.readAll(), kCommand);
-    QCOMPARE(on.lostMessages(), byWrite ? 0 : 1);
+    QCOMPARE(on.failed.size(), byWrite ? 0 : 1);
 }
 
 void TestLink::missingDeviceIsWaitedFor()
@@ -165,7 +158,7 @@ void TestLink::missingDeviceIsWaitedFor()
     QCOMPARE(on.link.state().text(),
              QStringLiteral("COM1 · %1 · not connected: the device does not exist; connects when it is plugged in")
                  .arg(on.path));
-    QCOMPARE(on.lostMessages(), 0);
+    QCOMPARE(on.failed.size(), 0);
     // While waiting it looks at most twice a second.
     const QList<QAbstractEventDispatcher::TimerInfo> timers = timersOf(&on.link);
     QCOMPARE(timers.size(), 1);

@@ -93,12 +93,31 @@
         <translation>연결 안 됨: %1</translation>
     </message>
     <message>
-        <source>%1 was closed: the device has gone away.</source>
-        <translation>%1을(를) 닫았습니다: 장치가 분리되었습니다.</translation>
-    </message>
-    <message>
         <source>unplugged</source>
         <translation>분리됨</translation>
+    </message>
+    <message>
+        <source>the device has gone away</source>
+        <translation>장치가 분리되었습니다</translation>
+    </message>
+    <message>
+        <source>%1 could not be written to</source>
+        <translation>%1에 쓸 수 없습니다</translation>
+    </message>
+    <message>
+        <source>%1 was closed</source>
+        <translation>%1을(를) 닫았습니다</translation>
+    </message>
+</context>
+<context>
+    <name>queltor::Scan</name>
+    <message>
+        <source>Start Scan</source>
+        <translation>스캔 시작</translation>
+    </message>
+    <message>
+        <source>Stop Scan</source>
+        <translation>스캔 중지</translation>
     </message>
 </context>
 <context>
@@ -302,16 +321,36 @@
 <context>
     <name>queltor::StoredChoices</name>
     <message>
-        <source>The settings file %1 is not used: it %2. 20 channels are shown; no port is opened and no choice is saved until the file is mended or removed.</source>
-        <translation>설정 파일 %1을(를) 사용하지 않습니다(%2). 채널 20개를 표시하며, 파일을 고치거나 지울 때까지 포트를 열지 않고 선택한 내용도 저장하지 않습니다.</translation>
+        <source>The stored setting %1 (%2) is not used</source>
+        <translation>저장된 설정 %1(%2)을(를) 사용하지 않습니다</translation>
     </message>
     <message>
-        <source>The stored setting ChNum (%1) is not a channel count of 10 to 100; 20 channels are used instead.</source>
-        <translation>저장된 설정 ChNum(%1)은(는) 10~100의 채널 수가 아니므로 채널 20개를 대신 사용합니다.</translation>
+        <source>The settings file %1 is not used</source>
+        <translation>설정 파일 %1을(를) 사용하지 않습니다</translation>
     </message>
     <message>
-        <source>The stored setting ComPort (%1) is not a port number of 1 to %2; COM1 is used instead.</source>
-        <translation>저장된 설정 ComPort(%1)은(는) 1~%2의 포트 번호가 아니므로 COM1을 대신 사용합니다.</translation>
+        <source>it %1</source>
+        <translation>%1</translation>
+    </message>
+    <message>
+        <source>20 channels are shown; no port is opened and no choice is saved until the file is mended or removed.</source>
+        <translation>채널 20개를 표시하며, 파일을 고치거나 지울 때까지 포트를 열지 않고 선택한 내용도 저장하지 않습니다.</translation>
+    </message>
+    <message>
+        <source>it is not a channel count of 10 to 100</source>
+        <translation>10~100의 채널 수가 아님</translation>
+    </message>
+    <message>
+        <source>20 channels are used instead.</source>
+        <translation>채널 20개를 대신 사용합니다.</translation>
+    </message>
+    <message>
+        <source>it is not a port number of 1 to %1</source>
+        <translation>1~%1의 포트 번호가 아님</translation>
+    </message>
+    <message>
+        <source>%1 is used instead.</source>
+        <translation>%1을(를) 대신 사용합니다.</translation>
     </message>
 </context>
 <context>
@@ -338,10 +377,6 @@
     <message>
         <source>Channel</source>
         <translation>채널</translation>
-    </message>
-    <message>
-        <source>Start Scan</source>
-        <translation>스캔 시작</translation>
     </message>
     <message>
         <source>S&amp;tart CH:</source>
@@ -418,10 +453,6 @@
     <message>
         <source>The scan reached a channel that does not exist.</source>
         <translation>스캔이 존재하지 않는 채널에 이르렀습니다.</translation>
-    </message>
-    <message>
-        <source>Stop Scan</source>
-        <translation>스캔 중지</translation>
     </message>
     <message>
         <source>Unexpected failure: %1</source>

@@ -1,6 +1,7 @@
 #include "link/link.h"
 
 #include "link/link_error.h"
+#include "link/port_label.h"
 #include "link/settings_text.h"
 
 #include <QCoreApplication>
@@ -32,9 +33,15 @@ std::vector<Link *> &allLinks()
     return links;
 }
 
-QString backByItself()
+// The port labelled, what befell it, and that the panel needs no help to reconnect.
+Failure deviceGone(const QString &what)
 {
-    return QCoreApplication::translate("queltor::Link", "The panel reconnects by itself when the device is back.");
+    Failure gone(Failure::Kind::Port, what, QCoreApplication::translate("queltor::Link", "the device has gone away"),
+                 QCoreApplication::translate("queltor::Link",
+                                             "The panel reconnects by itself when the device is back."));
+    gone.cause = Failure::Cause::DeviceGone;
+    gone.condition = QCoreApplication::translate("queltor::Link", "unplugged");
+    return gone;
 }
 
 // Whether the device at path is the one open as fd.
@@ -56,7 +63,7 @@ bool pathLeadsTo(const QByteArray &path, int fd)
 
 } // namespace
 
-QString LinkState::portName() const { return QStringLiteral("COM%1").arg(port); }
+QString LinkState::portName() const { return portLabel(port); }
 
 QString LinkState::condition() const
 {
@@ -142,7 +149,7 @@ void Link::setPortOpen(bool open)
         m_port.setPortOpen(true);
     } catch (const LinkError &e) {
         if (e.cause() == LinkError::Cause::DeviceMissing)
-            becomeWaiting(m_port.devicePath(), e.condition(), false, {});
+            becomeWaiting(m_port.devicePath(), e.condition(), false);
         else
             becomeClosed(e.condition());
         throw;
@@ -153,15 +160,15 @@ void Link::setPortOpen(bool open)
 void Link::output(const QByteArray &bytes)
 {
     if (m_state.kind == LinkState::Kind::Waiting && m_state.lost)
-        throw LinkError(m_lossMessage, LinkError::Cause::DeviceGone, m_state.reason);
+        throw LinkError(m_loss);
     try {
         m_port.output(bytes);
     } catch (const LinkError &e) {
         if (e.cause() != LinkError::Cause::DeviceGone)
             throw;
         // Told at once by the write's own failure: nothing more to announce.
-        loseDevice({});
-        throw LinkError(m_lossMessage, LinkError::Cause::DeviceGone, m_state.reason);
+        loseDevice(false);
+        throw LinkError(m_loss);
     }
 }
 
@@ -172,17 +179,12 @@ QByteArray Link::devicePath() const
 
 QString Link::deviceName() const { return settings_text::forDisplay(devicePath()); }
 
-QString Link::portLabel() const
-{
-    const QString device = deviceName();
-    return device.isEmpty() ? QStringLiteral("COM%1").arg(commPort())
-                            : QStringLiteral("COM%1 (%2)").arg(commPort()).arg(device);
-}
+QString Link::portLabel() const { return queltor::portLabel(commPort(), deviceName()); }
 
 void Link::becomeConnected()
 {
-    m_lossMessage.clear();
-    m_state = LinkState{LinkState::Kind::Connected, commPort(), m_port.deviceName(), {}, false, {}};
+    m_loss = {};
+    m_state = LinkState{LinkState::Kind::Connected, commPort(), m_port.deviceName(), {}, false};
     // A hang-up shows on the descriptor as readable; the device never sends
     // anything, so this wakes the panel for nothing else.
     m_hangUp = new QSocketNotifier(m_port.handle(), QSocketNotifier::Read, this);
@@ -191,20 +193,18 @@ void Link::becomeConnected()
     announce();
 }
 
-void Link::becomeWaiting(const QByteArray &device, const QString &reason, bool lost, const QString &lostMessage)
+void Link::becomeWaiting(const QByteArray &device, const QString &reason, bool lost)
 {
     m_waitFor = device;
-    m_state =
-        LinkState{LinkState::Kind::Waiting, commPort(), settings_text::forDisplay(device), reason, lost, lostMessage};
+    m_state = LinkState{LinkState::Kind::Waiting, commPort(), settings_text::forDisplay(device), reason, lost};
     watchPath(device);
     m_poll->start();
     announce();
-    m_state.lostMessage.clear(); // said once
 }
 
 void Link::becomeClosed(const QString &reason)
 {
-    m_state = LinkState{LinkState::Kind::Closed, commPort(), m_port.deviceName(), reason, false, {}};
+    m_state = LinkState{LinkState::Kind::Closed, commPort(), m_port.deviceName(), reason, false};
     announce();
 }
 
@@ -240,9 +240,7 @@ void Link::lookAgain()
 {
     if (m_state.kind == LinkState::Kind::Connected) {
         if (!pathLeadsTo(SerialPort::location(m_port.devicePath()), m_port.handle()))
-            loseDevice(QCoreApplication::translate("queltor::Link", "%1 was closed: the device has gone away.")
-                           .arg(m_port.portLabel())
-                       + QLatin1Char(' ') + backByItself());
+            loseDevice(true);
         return;
     }
     if (m_state.kind != LinkState::Kind::Waiting)
@@ -272,9 +270,7 @@ void Link::readHangUp()
     if (fd < 0 || ::poll(&state, 1, 0) <= 0)
         return;
     if (state.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-        loseDevice(QCoreApplication::translate("queltor::Link", "%1 was closed: the device has gone away.")
-                       .arg(m_port.portLabel())
-                   + QLatin1Char(' ') + backByItself());
+        loseDevice(true);
         return;
     }
     // Whatever the device sent is not for us, and would keep the descriptor readable.
@@ -282,15 +278,16 @@ void Link::readHangUp()
 #endif
 }
 
-void Link::loseDevice(const QString &lostMessage)
+void Link::loseDevice(bool tell)
 {
     const QByteArray device = m_port.devicePath();
-    m_lossMessage = m_port.portLabel() + QLatin1Char(' ')
-        + QCoreApplication::translate("queltor::SerialPort", "could not be written to: the device has gone away.")
-        + QLatin1Char(' ') + backByItself();
+    const QString label = portLabel();
+    m_loss = deviceGone(QCoreApplication::translate("queltor::Link", "%1 could not be written to").arg(label));
     stopWatching();
     m_port.setPortOpen(false);
-    becomeWaiting(device, QCoreApplication::translate("queltor::Link", "unplugged"), true, lostMessage);
+    becomeWaiting(device, m_loss.condition, true);
+    if (tell)
+        emit failed(deviceGone(QCoreApplication::translate("queltor::Link", "%1 was closed").arg(label)));
 }
 
 void Link::announce() { emit stateChanged(m_state); }

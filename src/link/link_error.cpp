@@ -1,15 +1,23 @@
 #include "link/link_error.h"
 
 #include <cstring>
-#include <utility>
 
 namespace queltor {
 
-LinkError::LinkError(QString message, Cause cause, QString condition)
-    : m_message(std::move(message))
-    , m_cause(cause)
-    , m_condition(std::move(condition))
-    , m_what(m_message.toUtf8())
+namespace {
+
+Failure portFailure(const QString &message, Failure::Cause cause, const QString &condition)
+{
+    Failure failure(Failure::Kind::Port, message);
+    failure.cause = cause;
+    failure.condition = condition;
+    return failure;
+}
+
+} // namespace
+
+LinkError::LinkError(const QString &message, Cause cause, const QString &condition)
+    : Failed(portFailure(message, cause, condition))
 {
 }
 

@@ -1,38 +1,24 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include "link/failure.h"
 
-#include <exception>
+#include <QString>
 
 namespace queltor {
 
-// A failure of the world outside the process (serial device, settings file),
-// worded for the operator. The window shows message() as it stands.
-class LinkError : public std::exception
+// A failure of the port, thrown as one message by the port's own code.
+class LinkError : public Failed
 {
 public:
-    // What the link makes of a failure beyond showing it.
-    enum class Cause {
-        Other,
-        DeviceMissing, // the device's path leads nowhere: it may be plugged in later
-        DeviceGone,    // the open device went away under the port
-    };
+    using Cause = Failure::Cause;
 
-    // condition is the short form for a status line ("in use by minicom (PID 1234)");
-    // empty when the message says nothing shorter.
-    explicit LinkError(QString message, Cause cause = Cause::Other, QString condition = {});
+    using Failed::Failed;
+    // condition is the short form for a status line; empty when the message says nothing shorter.
+    explicit LinkError(const QString &message, Cause cause = Cause::Other, const QString &condition = {});
 
-    const QString &message() const noexcept { return m_message; }
-    Cause cause() const noexcept { return m_cause; }
-    const QString &condition() const noexcept { return m_condition; }
-    const char *what() const noexcept override { return m_what.constData(); }
-
-private:
-    QString m_message;
-    Cause m_cause;
-    QString m_condition;
-    QByteArray m_what;
+    QString message() const { return failure().text(); }
+    Cause cause() const noexcept { return failure().cause; }
+    const QString &condition() const noexcept { return failure().condition; }
 };
 
 // The system's "Not a directory" worded to stand inside our sentence: "...: not a directory."

@@ -209,9 +209,10 @@ void SettingsStore::save(QByteArrayView group, const QString &key, const QByteAr
         ? file
         : QCoreApplication::translate("queltor::SettingsStore", "%1 (a link to %2)").arg(file, target);
     const auto fail = [&](const QString &why) {
-        throw LinkError(
-            QCoreApplication::translate("queltor::SettingsStore", "The setting %1 could not be saved to %2: %3.")
-                .arg(key, where, why));
+        throw LinkError(Failure(Failure::Kind::NotSaved,
+                                QCoreApplication::translate("queltor::SettingsStore",
+                                                            "The setting %1 could not be saved to %2: %3.")
+                                    .arg(key, where, why)));
     };
     if (characters(value) > settings_text::kMaxValueChars)
         fail(QCoreApplication::translate("queltor::SettingsStore", "the text is longer than 1,000 characters"));

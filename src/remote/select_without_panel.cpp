@@ -15,9 +15,11 @@ remote::Reply selectWithoutPanel(const SettingsStore &store, int channel, QStrin
     const StoredChoices stored = readStoredChoices(store);
     // A file that cannot be used may map the port elsewhere: the panel opens nothing then, nor does this.
     if (!stored.fileUsable)
-        return remote::Reply::failed(code::kPort, stored.warnings.join(QLatin1Char(' ')));
-    if (warnings)
-        *warnings << stored.warnings;
+        return remote::Reply::failed(code::kPort, stored.failures.constFirst().text());
+    for (const Failure &failure : stored.failures) {
+        if (warnings)
+            *warnings << failure.text();
+    }
 
     const int count = bank::channelCount(stored.bankIndex);
     if (!isChannel(channel) || channel >= count)
