@@ -223,18 +223,15 @@ void frmMain::buildControls()
     wire(tmrScan, &QTimer::timeout, &frmMain::tmrScan_Timer);
 
     // The values a scan would start with, kept as the operator sets them.
-    connect(cboStart, &QComboBox::currentIndexChanged, this, [this](int index) {
-        m_shown.scanStart = index;
-        emit stateChanged();
-    });
-    connect(cboEnd, &QComboBox::currentIndexChanged, this, [this](int index) {
-        m_shown.scanEnd = index;
-        emit stateChanged();
-    });
-    connect(txtTerm, &QLineEdit::textChanged, this, [this](const QString &text) {
-        m_shown.term = text;
-        emit stateChanged();
-    });
+    const auto keep = [this](auto &field) {
+        return [this, &field](const auto &value) {
+            field = value;
+            emit stateChanged();
+        };
+    };
+    connect(cboStart, &QComboBox::currentIndexChanged, this, keep(m_shown.scanStart));
+    connect(cboEnd, &QComboBox::currentIndexChanged, this, keep(m_shown.scanEnd));
+    connect(txtTerm, &QLineEdit::textChanged, this, keep(m_shown.term));
 }
 
 // Below the client area, which keeps its size: the window grows by the bar's height.
@@ -316,7 +313,7 @@ void frmMain::Form_Load()
         checkEntry(m_portEntries, comScan.commPort());
         // The count is saved only when start-up chose it: a stored one stays
         // as written ("9E0" too). A file that cannot be used is not written,
-        // nor is a port opened that it may map elsewhere; its warning says so.
+        // nor is a port opened that it may map elsewhere; its failure says so.
         if (stored.fileUsable && !stored.bankStored)
             mnuChNum_Click(stored.bankIndex);
         else
@@ -398,7 +395,7 @@ void frmMain::resizeToBank(int index)
     fraMan->resize(fraMan->width(), twips::toPixels(frameHeight));
 
     // The client area ends the same margin below the last row in every bank; the
-    // platform's title bar, menu bar and borders come on top of it.
+    // menu bar, the status bar and the window manager's frame come on top of it.
     m_client->setFixedSize(twips::toPixels(kClientWidth),
                            twips::toPixels(bank::kFrameTop + frameHeight + kClientBottomMargin));
     adjustSize();
