@@ -17,6 +17,7 @@ struct Options
     int callgrindSelections = 1000;
     QString queltorBinary;
     QString emptyWindowBinary;
+    QString sameControlsBinary;
     QString selfBinary;
 };
 

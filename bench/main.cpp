@@ -141,6 +141,7 @@ int main(int argc, char *argv[])
     Options options;
     options.queltorBinary = QStringLiteral(QUELTOR_BENCH_PANEL_BINARY);
     options.emptyWindowBinary = QStringLiteral(QUELTOR_BENCH_EMPTY_WINDOW_BINARY);
+    options.sameControlsBinary = QStringLiteral(QUELTOR_BENCH_SAME_CONTROLS_BINARY);
     options.selfBinary = QCoreApplication::applicationFilePath();
     QStringList only{QStringLiteral("click"), QStringLiteral("scan"), QStringLiteral("startup"),
                      QStringLiteral("select")};
@@ -220,8 +221,9 @@ int main(int argc, char *argv[])
     printTable(out, table);
     out << "\nFloors, measured in the same run: 1 write(2) of the same 5 bytes on a raw pty, read on its "
            "master (and a bare Qt button that write(2)s); 2 clock_nanosleep to the same absolute schedule, then "
-           "write(2); 3 a bare Qt program showing a window with one label; 4 a bare window with the same 100 "
-           "buttons and display.\n"
+           "write(2); 3 a bare Qt program showing the same menus, buttons, editable combo boxes, display font, status "
+           "bar and icon (and one showing a window with one label); 4 a bare window with the same 100 buttons and "
+           "display.\n"
         << "Indented callgrind rows: instructions of the functions doing each step, inclusive of what they call; "
            "a row is part of the less indented row above it.\n"
         << "Load average at the end: " << loadAverage() << " (this machine is shared: compare ratios).\n"

@@ -1,6 +1,11 @@
 // The real queltor-ctl, alone and beside the real panel binary, on
 // pseudo-terminals: its command line, a select with no panel, one panel per
-// settings file, a killed panel's socket, and a stranger on the socket.
+// settings file, a killed panel's socket, a stopped panel, and a stranger on
+// the socket.
+#include "link/settings_store.h"
+#include "remote/local_socket.h"
+#include "remote/panel_socket.h"
+
 #include "pseudo_tty.h"
 #include "temp_config.h"
 
@@ -16,6 +21,8 @@
 
 #include <csignal>
 #include <pwd.h>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -73,9 +80,10 @@ public:
         return false;
     }
     bool running() const { return m_process.state() == QProcess::Running; }
+    void signal(int number) { ::kill(static_cast<pid_t>(m_process.processId()), number); }
     void kill()
     {
-        ::kill(static_cast<pid_t>(m_process.processId()), SIGKILL);
+        signal(SIGKILL);
         m_process.waitForFinished();
     }
 
@@ -95,6 +103,8 @@ private slots:
     void withoutPanel_data();
     void withoutPanel();
     void throughThePanel();
+    void stoppedPanelDoesNotActLate();
+    void unknownOutcomeHasItsOwnStatus();
     void strangersAreCutOff();
 
 private:
@@ -250,6 +260,49 @@ void TestCtl::throughThePanel()
     QVERIFY(next.serving());
     QCOMPARE(ctl({QStringLiteral("select"), QStringLiteral("05")}).status, 0);
     QCOMPARE(m_com1->read(5, 2000), commands({5}));
+}
+
+// "timeout" means not done: a panel stopped past the request's deadline never sends it.
+void TestCtl::stoppedPanelDoesNotActLate()
+{
+    PanelProcess panel;
+    QVERIFY(panel.serving());
+    panel.signal(SIGSTOP);
+    const auto resume = qScopeGuard([&panel] { panel.signal(SIGCONT); });
+    const Run late = ctl({QStringLiteral("select"), QStringLiteral("04")});
+    QCOMPARE(late.status, 1);
+    QCOMPARE(late.err,
+             QByteArray("queltor-ctl: timeout: the panel did not take the request within 5 seconds; "
+                        "nothing was done\n"));
+    panel.signal(SIGCONT);
+    // Going again, it finds the late request first, and drops it.
+    QCOMPARE(ctl({QStringLiteral("select"), QStringLiteral("05")}).status, 0);
+    QCOMPARE(m_com1->read(5, 2000), commands({5}));
+    QCOMPARE(m_com1->readAll(), QByteArray());
+}
+
+// A panel that starts on the request and ends without a word, as one killed
+// mid-way would: whether it was done cannot be known, and the status says so.
+void TestCtl::unknownOutcomeHasItsOwnStatus()
+{
+    const QString path = queltor::panelSocketPath(queltor::SettingsStore().fileName());
+    const queltor::UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const std::optional<sockaddr_un> address = queltor::socketAddress(path);
+    QVERIFY(address);
+    QCOMPARE(::bind(listener.get(), reinterpret_cast<const sockaddr *>(&*address), sizeof *address), 0);
+    QCOMPARE(::listen(listener.get(), 1), 0);
+    std::thread panel([&listener] {
+        const queltor::UniqueFd client(::accept(listener.get(), nullptr, nullptr));
+        char c = 0;
+        while (::recv(client.get(), &c, 1, 0) == 1 && c != '\n') {
+        }
+        ::send(client.get(), "taken\n", 6, MSG_NOSIGNAL);
+    });
+    const Run result = ctl({QStringLiteral("select"), QStringLiteral("07")});
+    panel.join();
+    QCOMPARE(result.status, 4);
+    QVERIFY2(result.err.startsWith("queltor-ctl: unknown: "), result.err.constData());
+    QCOMPARE(m_com1->readAll(), QByteArray());
 }
 
 void TestCtl::strangersAreCutOff()

@@ -3,10 +3,10 @@
 // connected and idle.
 #include "link/link.h"
 #include "link/link_error.h"
-#include "link/port_lock.h"
 #include "link/settings_store.h"
 
 #include "clocks.h"
+#include "lock_files.h"
 #include "pseudo_tty.h"
 #include "temp_config.h"
 
@@ -78,6 +78,8 @@ private slots:
     void goneDeviceIsWaitedForAndReopened_data();
     void goneDeviceIsWaitedForAndReopened();
     void missingDeviceIsWaitedFor();
+    void writeToRefusedPortSaysWhy_data();
+    void writeToRefusedPortSaysWhy();
     void connectedAndIdleArmsNothing();
 };
 
@@ -99,7 +101,7 @@ void TestLink::goneDeviceIsWaitedForAndReopened()
     on.link.setPortOpen(true);
     QCOMPARE(on.link.state().kind, LinkState::Kind::Connected);
     QCOMPARE(on.link.state().text(), QStringLiteral("COM1 · %1 · connected").arg(on.path));
-    const QString lock = port_lock::lockFilePath(on.pty->slavePath());
+    const QString lock = lockFileOf(on.pty->slavePath());
     QVERIFY2(QFile::exists(lock), qPrintable(lock));
 
     QFile::remove(on.path);
@@ -168,6 +170,33 @@ void TestLink::missingDeviceIsWaitedFor()
     QTRY_COMPARE(on.link.state().kind, LinkState::Kind::Connected);
     on.link.output(kCommand);
     QCOMPARE(on.pty->readAll(), kCommand);
+}
+
+void TestLink::writeToRefusedPortSaysWhy_data()
+{
+    QTest::addColumn<bool>("held"); // by another link, as by a second panel; else the device is missing
+    QTest::newRow("in use") << true;
+    QTest::newRow("missing") << false;
+}
+
+// The write gives the reason the open was refused, not only that the port is closed.
+void TestLink::writeToRefusedPortSaysWhy()
+{
+    QFETCH(bool, held);
+    LinkOnPty on;
+    Link other(on.store);
+    if (held)
+        other.setPortOpen(true);
+    else
+        QFile::remove(on.path);
+    const QString reason = held ? QStringLiteral("in use by %1 (PID %2)")
+                                      .arg(QFileInfo(QCoreApplication::arguments().constFirst()).fileName())
+                                      .arg(QCoreApplication::applicationPid())
+                                : QStringLiteral("the device does not exist");
+    QVERIFY(!errorOf([&] { on.link.setPortOpen(true); }).isEmpty());
+    QCOMPARE(errorOf([&] { on.link.output(kCommand); }),
+             QStringLiteral("COM1 (%1) could not be written to: the port is not open: %2.").arg(on.path, reason));
+    QCOMPARE(on.pty->readAll(), QByteArray());
 }
 
 void TestLink::connectedAndIdleArmsNothing()

@@ -76,7 +76,9 @@ void TestPortChoice::missingPortIsSavedMarkedAndReported()
 
     // The next selection's failed write takes over the box while it is open,
     // has one of its own once it is answered, and the panel lives on.
-    const QString notOpen = QStringLiteral("COM2 (%1) could not be written to: the port is not open.").arg(missing);
+    const QString notOpen = QStringLiteral(
+                                "COM2 (%1) could not be written to: the port is not open: the device does not exist.")
+                                .arg(missing);
     panel.click(5);
     QCOMPARE(panel.messages.count(), 1);
     QCOMPARE(panel.messages.lastText(), notOpen);

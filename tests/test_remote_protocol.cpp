@@ -31,7 +31,8 @@ void TestRemoteProtocol::requestLines_data()
 
     for (const char *taken :
          {"select 00", "select 07", "select 99", "status", "stop", "raise", "scan 03 09 0.5", "scan 00 99 65.535",
-          "scan 09 03 1", "scan 03 09 -1", "scan 03 09 0", "scan 03 09 999999.999999"})
+          "scan 09 03 1", "scan 03 09 -1", "scan 03 09 0", "scan 03 09 999999.999999", "select 07 deadline=0",
+          "status deadline=123456789012345678", "scan 03 09 0.5 deadline=86400000"})
         QTest::newRow(taken) << QByteArray(taken) << true;
     // A range or order the panel refuses is still a request: the refusal is the panel's, with the window's words.
     const char *refused[] = {"",
@@ -60,6 +61,13 @@ void TestRemoteProtocol::requestLines_data()
                              "scan 03 09 +1",
                              "scan 03 09 0.5 x",
                              "hello",
+                             "select 07 deadline=",
+                             "select 07 deadline=007",
+                             "select 07 deadline=-1",
+                             "select 07 deadline=1234567890123456789",
+                             "select 07 deadline=5 deadline=6",
+                             "select deadline=5 07",
+                             "deadline=5",
                              "select \xef\xbc\x90\xef\xbc\x97"};
     for (const char *line : refused)
         QTest::newRow(qPrintable(QStringLiteral("refused: \"%1\"").arg(QString::fromUtf8(line))))

@@ -146,7 +146,7 @@ QJsonObject shown(const ScriptedPanel &panel)
     };
 }
 
-enum class Before { Nothing, AutoIdle, ScanStarted, DeviceGone, PortMissing };
+enum class Before { Nothing, AutoIdle, ScanStarted, DeviceGone, PortMissing, PortHeld };
 
 } // namespace
 
@@ -167,6 +167,8 @@ private slots:
     void scanRefusalsChangeNothing();
     void raiseBringsTheWindowForward();
 
+    void doneOnlyForAClientStillWaiting_data();
+    void doneOnlyForAClientStillWaiting();
     void wrongRequestsAreRefused_data();
     void wrongRequestsAreRefused();
     void tenClientsAtOnce();
@@ -217,9 +219,19 @@ void TestScripting::failuresComeBackAndLeaveNoBox_data()
                                              "error channel channel 20 is not in the bank of 20 channels, 00 to 19\n");
     QTest::newRow("device gone") << Before::DeviceGone << QByteArray("select 07")
                                  << QByteArray("error port COM1 (/dev/pts/");
-    QTest::newRow("port not open") << Before::PortMissing << QByteArray("select 07")
-                                   << QByteArray("error port COM1 (/nowhere/COM1) could not be written to: the port is "
-                                                 "not open.\n");
+    // The reason the window gave when the port would not open.
+    QTest::newRow("port not open: missing")
+        << Before::PortMissing << QByteArray("select 07")
+        << QByteArray("error port COM1 (/nowhere/COM1) could not be written to: the port is not open: the device does "
+                      "not exist.\n");
+    QTest::newRow("port not open: held, as by a second panel")
+        << Before::PortHeld << QByteArray("select 07")
+        << QStringLiteral(
+               "error port COM1 (%1) could not be written to: the port is not open: in use by test_scripting "
+               "(PID %2).\n")
+               .arg(QStringLiteral("/dev/pts/"))
+               .arg(QCoreApplication::applicationPid())
+               .toUtf8();
     QTest::newRow("scan running") << Before::ScanStarted << QByteArray("select 07")
                                   << QByteArray("error scan a scan is running; stop it first\n");
 }
@@ -232,6 +244,12 @@ void TestScripting::failuresComeBackAndLeaveNoBox()
     ScriptedPanel panel;
     if (before == Before::PortMissing)
         panel.config.mapPort(1, QStringLiteral("/nowhere/COM1"));
+    const SettingsStore store;
+    SerialPort holder(store);
+    if (before == Before::PortHeld) {
+        holder.setPortOpen(true);
+        reply.replace("/dev/pts/", QFile::encodeName(panel.com1.slavePath()));
+    }
     panel.startServing();
     panel.messages.clear(); // the missing port's, at start-up
     if (before == Before::DeviceGone) {
@@ -394,6 +412,49 @@ void TestScripting::raiseBringsTheWindowForward()
     QTRY_VERIFY(panel.window->isActiveWindow());
     QVERIFY(!panel.window->isMinimized());
     QCOMPARE(panel.com1.readAll(), QByteArray());
+}
+
+void TestScripting::doneOnlyForAClientStillWaiting_data()
+{
+    QTest::addColumn<int>("deadlineInMs"); // from when the request is sent; 0: none given
+    QTest::addColumn<int>("busyMs");       // the window's loop is held this long before the panel reads it
+    QTest::addColumn<bool>("clientGone");  // the client closes its end once the request is sent
+    QTest::addColumn<QByteArray>("reply");
+
+    QTest::newRow("before its deadline") << 20000 << 0 << false << QByteArray("taken\nok\n");
+    QTest::newRow("deadline passed while the panel was busy")
+        << 100 << 400 << false
+        << QByteArray("error timeout the request's deadline passed before the panel could act on it; nothing was "
+                      "done\n");
+    QTest::newRow("client gone, no deadline") << 0 << 200 << true << QByteArray();
+    QTest::newRow("client gone before its deadline") << 20000 << 200 << true << QByteArray();
+}
+
+// A script that has stopped waiting is told its request was not done: so it must not be.
+void TestScripting::doneOnlyForAClientStillWaiting()
+{
+    QFETCH(int, deadlineInMs);
+    QFETCH(int, busyMs);
+    QFETCH(bool, clientGone);
+    QFETCH(QByteArray, reply);
+    ScriptedPanel panel;
+    panel.startServing();
+    std::vector<UniqueFd> client;
+    client.push_back(panel.connectClient());
+    QByteArray line("select 07");
+    if (deadlineInMs > 0)
+        line += " deadline=" + QByteArray::number(remote::monotonicMs() + deadlineInMs);
+    line += '\n';
+    QCOMPARE(::send(client.front().get(), line.constData(), size_t(line.size()), MSG_NOSIGNAL), ssize_t(line.size()));
+    QThread::msleep(static_cast<unsigned long>(busyMs));
+    if (clientGone) {
+        client.front().reset();
+        QTest::qWait(100);
+    } else {
+        QCOMPARE(ScriptedPanel::repliesTo(client).constFirst(), reply);
+    }
+    QCOMPARE(panel.com1.readAll(), reply.endsWith("ok\n") ? commands({7}) : QByteArray());
+    QCOMPARE(panel.display()->text(), reply.endsWith("ok\n") ? QStringLiteral("07") : QStringLiteral("00"));
 }
 
 void TestScripting::wrongRequestsAreRefused_data()

@@ -1,14 +1,17 @@
+#include "link/device_access.h"
 #include "link/link_error.h"
-#include "link/port_lock.h"
 #include "link/serial_port.h"
 #include "link/settings_store.h"
 
 #include "link_errors.h"
+#include "lock_files.h"
 #include "pseudo_tty.h"
 #include "temp_config.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QtTest>
 
@@ -57,6 +60,7 @@ class TestSerialPort : public QObject
     Q_OBJECT
 
 private slots:
+    void init();
     void bytesArriveExactly_data();
     void bytesArriveExactly();
     void lineSettingsApplied();
@@ -78,6 +82,12 @@ private slots:
     void pathsAreUsedAsWritten();
     void deviceNamedInBytesIsReached();
 };
+
+void TestSerialPort::init()
+{
+    // QSerialPort complains when the lock file it took is gone as it closes.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("lock file")));
+}
 
 void TestSerialPort::bytesArriveExactly_data()
 {
@@ -194,67 +204,159 @@ void TestSerialPort::openFailures()
     QCOMPARE(link.pty.readAll(), kCommand);
 }
 
-void TestSerialPort::portInUse_data()
-{
-    QTest::addColumn<QString>("holder");
+namespace {
 
-    QTest::newRow("held by another SerialPort") << QStringLiteral("SerialPort");
-    QTest::newRow("held by a bare QSerialPort") << QStringLiteral("QSerialPort");
-    // Another program's lock file, in the form QSerialPort writes it.
-    QTest::newRow("locked by another program") << QStringLiteral("lock file");
+// The lock file texts other programs write for process pid.
+QByteArray lockText(const QString &format, qint64 pid)
+{
+    const QByteArray number = QByteArray::number(pid);
+    if (format == QLatin1String("HDB"))
+        return number.rightJustified(10, ' ') + '\n';
+    if (format == QLatin1String("HDB, program and user"))
+        return number.rightJustified(10, ' ') + " minicom root\n";
+    if (format == QLatin1String("bare PID"))
+        return number;
+    return number + "\nsleep\nhost\n"; // QLockFile's
 }
 
-// The message names the program that holds the port and its process number.
+// The lock files in the lock folder that name process pid.
+QStringList locksOf(qint64 pid)
+{
+    const QDir folder(QFile::decodeName(device_access::lockFolder()));
+    QStringList names;
+    for (const QString &name : folder.entryList({QStringLiteral("LCK..*")}, QDir::Files | QDir::System))
+        if (lockHolderIn(folder.filePath(name)) == pid)
+            names << folder.filePath(name);
+    return names;
+}
+
+} // namespace
+
+void TestSerialPort::portInUse_data()
+{
+    QTest::addColumn<QString>("holder"); // a lock file's format, or what else holds the device
+    QTest::addColumn<bool>("alive");
+    QTest::addColumn<bool>("lockByLink"); // named after the link the port is mapped to, not after the device node
+
+    for (const char *format : {"HDB", "HDB, program and user", "bare PID", "QLockFile"}) {
+        for (const bool alive : {true, false}) {
+            for (const bool byLink : {false, true}) {
+                QTest::newRow(
+                    qPrintable(QStringLiteral("%1, %2, named after the %3")
+                                   .arg(QLatin1String(format),
+                                        alive ? QStringLiteral("holder runs") : QStringLiteral("holder ended"),
+                                        byLink ? QStringLiteral("link") : QStringLiteral("node"))))
+                    << QString::fromLatin1(format) << alive << byLink;
+            }
+        }
+    }
+    QTest::newRow("flock() held by another program") << QStringLiteral("flock") << true << false;
+    QTest::newRow("held by another SerialPort") << QStringLiteral("SerialPort") << true << false;
+    QTest::newRow("held by a bare QSerialPort") << QStringLiteral("QSerialPort") << true << false;
+}
+
+// The port is mapped through a link, as /dev/serial/by-id names a device. A
+// running holder is named in the message and its lock left as it is; a lock
+// whose process has ended is replaced by ours, in HDB form, named after the node.
 void TestSerialPort::portInUse()
 {
     QFETCH(QString, holder);
-    PortOnPty link(2);
+    QFETCH(bool, alive);
+    QFETCH(bool, lockByLink);
+    PortOnPty link(PortOnPty::kUnmapped);
     QVERIFY(link.pty.isValid());
+    const QString path = link.config.path() + QStringLiteral("/usb-Rig_A1-if00");
+    QVERIFY(QFile::link(link.pty.slavePath(), path));
+    link.config.mapPort(2, path);
+    link.port.setCommPort(2);
+    const QString nodeLock = lockFileOf(link.pty.slavePath());
+    QVERIFY(!nodeLock.isEmpty());
+    const QString lock = lockByLink
+        ? QFile::decodeName(device_access::lockFolder() + '/' + device_access::lockFileName(QFile::encodeName(path)))
+        : nodeLock;
+    const qint64 self = QCoreApplication::applicationPid();
 
     SerialPort other(link.store);
     QSerialPort bare;
-    QProcess sleeper;
-    qint64 pid = QCoreApplication::applicationPid();
-    QString program = QFileInfo(QCoreApplication::arguments().constFirst()).fileName();
-    const QString lock = port_lock::lockFilePath(link.pty.slavePath());
-    if (holder == QLatin1String("QSerialPort")) {
-        bare.setPortName(link.pty.slavePath());
-        QVERIFY(bare.open(QIODevice::ReadWrite));
-        QVERIFY2(QFileInfo::exists(lock), qPrintable(lock)); // where QSerialPort put it
-    } else if (holder == QLatin1String("SerialPort")) {
-        other.setCommPort(2);
-        other.setPortOpen(true);
-    } else {
-        sleeper.start(QStringLiteral("sleep"), {QStringLiteral("60")});
-        QVERIFY(sleeper.waitForStarted());
-        pid = sleeper.processId();
-        program = QStringLiteral("sleep");
-        QFile file(lock);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray::number(pid) + "\nsleep\n");
-    }
+    QProcess program;
+    qint64 pid = self;
+    QString name = QFileInfo(QCoreApplication::arguments().constFirst()).fileName();
+    QByteArray written;
     const auto cleanUp = qScopeGuard([&] {
-        sleeper.kill();
-        sleeper.waitForFinished();
-        if (holder == QLatin1String("lock file"))
+        program.kill();
+        program.waitForFinished();
+        if (!written.isEmpty())
             QFile::remove(lock);
     });
+    if (holder == QLatin1String("SerialPort")) {
+        other.setCommPort(2);
+        other.setPortOpen(true);
+    } else if (holder == QLatin1String("QSerialPort")) {
+        bare.setPortName(link.pty.slavePath());
+        QVERIFY(bare.open(QIODevice::ReadWrite));
+    } else if (holder == QLatin1String("flock")) {
+        // As tio holds a device: flock() and no lock file.
+        program.start(QStringLiteral("flock"),
+                      {QStringLiteral("--no-fork"), QStringLiteral("--exclusive"), QStringLiteral("--nonblock"),
+                       link.pty.slavePath(), QStringLiteral("sh"), QStringLiteral("-c"),
+                       QStringLiteral("echo ready; exec sleep 60")});
+        QVERIFY(program.waitForReadyRead(20000));
+        pid = program.processId();
+        name = QStringLiteral("sleep");
+    } else {
+        program.start(QStringLiteral("sleep"), {alive ? QStringLiteral("60") : QStringLiteral("0")});
+        QVERIFY(program.waitForStarted());
+        pid = program.processId();
+        name = QStringLiteral("sleep");
+        if (!alive)
+            QVERIFY(program.waitForFinished());
+        written = lockText(holder, pid);
+        QFile file(lock);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::NewOnly));
+        file.write(written);
+    }
 
-    QCOMPARE(linkErrorOf([&] { link.port.setPortOpen(true); }),
-             QStringLiteral("COM2 (%1) could not be opened: the port is in use by %2 (PID %3). Quit that program, "
-                            "then choose the port again in Set > Serial Port.")
-                 .arg(link.pty.slavePath(), program)
-                 .arg(pid));
-    QVERIFY(!link.port.portOpen());
+    if (alive) {
+        QCOMPARE(linkErrorOf([&] { link.port.setPortOpen(true); }),
+                 QStringLiteral("COM2 (%1) could not be opened: the port is in use by %2 (PID %3). Quit that program, "
+                                "then choose the port again in Set > Serial Port.")
+                     .arg(path, name)
+                     .arg(pid));
+        QVERIFY(!link.port.portOpen());
+        QCOMPARE(link.pty.readAll(), QByteArray());
+        // Who holds it, as the device list asks.
+        const std::optional<DeviceHolder> shown = device_access::deviceHolder(QFile::encodeName(path));
+        QVERIFY(shown);
+        QCOMPARE(shown->pid, pid);
+        if (!written.isEmpty()) {
+            QFile file(lock);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), written);
+        }
+        // Nothing of ours is left behind by the refusal.
+        if (pid != self)
+            QVERIFY(locksOf(self).isEmpty());
+        // Free again once the other lets go.
+        other.setPortOpen(false);
+        bare.close();
+        program.kill();
+        program.waitForFinished();
+    }
 
-    // Free again once the other lets go.
-    other.setPortOpen(false);
-    bare.close();
-    if (holder == QLatin1String("lock file"))
-        QVERIFY(QFile::remove(lock));
     link.port.setPortOpen(true);
+    // The device's one lock is ours, HDB style, named after the node.
+    QCOMPARE(locksOf(self), QStringList{nodeLock});
+    QFile ours(nodeLock);
+    QVERIFY(ours.open(QIODevice::ReadOnly));
+    const QByteArray text = ours.readAll();
+    QVERIFY2(text.startsWith(QByteArray::number(self).rightJustified(10, ' ') + ' ') && text.endsWith('\n')
+                 && text.count('\n') == 1,
+             text.constData());
+    QVERIFY(!QFile::exists(lock) || lock == nodeLock);
     link.port.output(kCommand);
     QCOMPARE(link.pty.readAll(), kCommand);
+    link.port.setPortOpen(false);
+    QVERIFY(locksOf(self).isEmpty());
 }
 
 void TestSerialPort::noPermission()

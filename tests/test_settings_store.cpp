@@ -14,8 +14,12 @@
 #include <QScopeGuard>
 #include <QtTest>
 
+#include <csignal>
 #include <optional>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace queltor;
 namespace text = queltor::settings_text;
@@ -60,6 +64,8 @@ private slots:
     void portDeviceChangesOneLine();
     void writeFailureNamesWhatAndWhy_data();
     void writeFailureNamesWhatAndWhy();
+    void saveFailureGivesTheSystemsReason_data();
+    void saveFailureGivesTheSystemsReason();
     void damagedFileReadsDefaults_data();
     void damagedFileReadsDefaults();
     void sharedFilesFillInMissingKeys();
@@ -253,6 +259,77 @@ void TestSettingsStore::writeFailureNamesWhatAndWhy()
         QVERIFY(QFile::remove(blocker == QLatin1String("huge") ? config.fileName() : folder));
     store.write(SettingsStore::kComPort, QStringLiteral("2"));
     QCOMPARE(fileBytes(config.fileName()), QByteArray("[Settings]\nComPort=2\n"));
+}
+
+void TestSettingsStore::saveFailureGivesTheSystemsReason_data()
+{
+    QTest::addColumn<QString>("disk");      // "limit": a file size limit of limitBytes; else a small filesystem
+    QTest::addColumn<qint64>("limitBytes"); // below the lock file's size, or only below the settings file's
+    QTest::addColumn<QString>("why");       // {file} the settings file
+
+    QTest::newRow("file size limit, at the lock file")
+        << QStringLiteral("limit") << qint64(8)
+        << QStringLiteral("its lock file {file}.lock cannot be made (file too large)");
+    QTest::newRow("file size limit, at the file")
+        << QStringLiteral("limit") << qint64(1024) << QStringLiteral("the file cannot be written (file too large)");
+    QTest::newRow("full filesystem") << QStringLiteral("full") << qint64(0)
+                                     << QStringLiteral("its lock file {file}.lock cannot be made (no space left on "
+                                                       "device)");
+    QTest::newRow("read-only filesystem") << QStringLiteral("read-only") << qint64(0)
+                                          << QStringLiteral("the file cannot be written (read-only file system)");
+}
+
+// A disk that takes no more: the save says why in the system's words, and the file is as it was.
+void TestSettingsStore::saveFailureGivesTheSystemsReason()
+{
+    QFETCH(QString, disk);
+    QFETCH(qint64, limitBytes);
+    QFETCH(QString, why);
+    TempConfig config;
+    const QByteArray home = QFile::encodeName(config.path());
+    const bool mounted = disk != QLatin1String("limit");
+    if (mounted && (::geteuid() != 0 || ::mount("tmpfs", home.constData(), "tmpfs", 0, "size=64k") != 0))
+        QSKIP("a small filesystem cannot be made here (needs root, and mounts allowed)");
+    const auto unmount = qScopeGuard([&] {
+        if (mounted)
+            ::umount2(home.constData(), MNT_DETACH);
+    });
+    const QByteArray before = "[Settings]\nChNum=2\n;" + QByteArray(2000, 'x') + '\n';
+    QVERIFY(putFile(config.fileName(), before));
+    if (disk == QLatin1String("full")) {
+        QFile filler(config.path() + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) > 0) {
+        }
+    } else if (disk == QLatin1String("read-only")) {
+        QCOMPARE(::mount("tmpfs", home.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    }
+
+    SettingsStore store;
+    QString failure;
+    {
+        // Beyond the limit a write fails with EFBIG, instead of the signal ending the test.
+        rlimit before{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
+        const auto restore = qScopeGuard([&before] {
+            ::setrlimit(RLIMIT_FSIZE, &before);
+            std::signal(SIGXFSZ, SIG_DFL);
+        });
+        if (limitBytes > 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limited{rlim_t(limitBytes), before.rlim_max};
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+        }
+        failure = linkErrorOf([&] { store.write(SettingsStore::kChNum, QStringLiteral("4")); });
+    }
+    QCOMPARE(failure,
+             QStringLiteral("The setting ChNum could not be saved to %1: %2.")
+                 .arg(config.fileName(), QString(why).replace(QStringLiteral("{file}"), config.fileName())));
+    QCOMPARE(fileBytes(config.fileName()), before);
+    QCOMPARE(
+        QDir(QFileInfo(config.fileName()).path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList{QStringLiteral("QUELTOR.conf")});
 }
 
 void TestSettingsStore::damagedFileReadsDefaults_data()

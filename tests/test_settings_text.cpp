@@ -26,6 +26,8 @@ private slots:
     void valueIsReadAsWritten();
     void saveChangesOnlyTheValue_data();
     void saveChangesOnlyTheValue();
+    void lineEndsAsEditorsSaveThem_data();
+    void lineEndsAsEditorsSaveThem();
     void savedValueReadsBackBothWays_data();
     void savedValueReadsBackBothWays();
     void unusableText_data();
@@ -139,6 +141,39 @@ void TestSettingsText::saveChangesOnlyTheValue()
     const QByteArray saved = text::withValue(before, kSettings, key, value);
     QCOMPARE(saved, after);
     QCOMPARE(text::value(saved, kSettings, key), std::optional<QByteArray>(value));
+}
+
+void TestSettingsText::lineEndsAsEditorsSaveThem_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("saved"); // with ComPort=2 added
+
+    QTest::newRow("LF") << QByteArray("[Ports]\nCOM1=/dev/a\n[Settings]\nChNum=3\n")
+                        << QByteArray("[Ports]\nCOM1=/dev/a\n[Settings]\nChNum=3\nComPort=2\n");
+    QTest::newRow("byte order mark, CR LF")
+        << QByteArray("\xEF\xBB\xBF[Ports]\r\nCOM1=/dev/a\r\n[Settings]\r\nChNum=3\r\n")
+        << QByteArray("\xEF\xBB\xBF[Ports]\r\nCOM1=/dev/a\r\n[Settings]\r\nChNum=3\r\nComPort=2\r\n");
+    QTest::newRow("lone CR") << QByteArray("[Ports]\rCOM1=/dev/a\r[Settings]\rChNum=3\r")
+                             << QByteArray("[Ports]\rCOM1=/dev/a\r[Settings]\rChNum=3\rComPort=2\r");
+    QTest::newRow("byte order mark, lone CR, no final line end")
+        << QByteArray("\xEF\xBB\xBF[Ports]\rCOM1=/dev/a\r[Settings]\rChNum=3")
+        << QByteArray("\xEF\xBB\xBF[Ports]\rCOM1=/dev/a\r[Settings]\rChNum=3\rComPort=2");
+    // Lines added end as the first line does.
+    QTest::newRow("mixed") << QByteArray("[Ports]\r\nCOM1=/dev/a\n[Settings]\rChNum=3\n; end\r")
+                           << QByteArray("[Ports]\r\nCOM1=/dev/a\n[Settings]\rChNum=3\nComPort=2\r\n; end\r");
+}
+
+// Whatever the editor ended its lines with, the same map, and a save keeps every byte it wrote.
+void TestSettingsText::lineEndsAsEditorsSaveThem()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, saved);
+    QCOMPARE(text::value(file, kPorts, "COM1"), std::optional<QByteArray>("/dev/a"));
+    QCOMPARE(text::value(file, kSettings, "ChNum"), std::optional<QByteArray>("3"));
+    QCOMPARE(text::value(file, kSettings, "ComPort"), std::optional<QByteArray>());
+    QCOMPARE(text::withValue(file, kSettings, "ComPort", "2"), saved);
+    QCOMPARE(text::value(saved, kSettings, "ComPort"), std::optional<QByteArray>("2"));
+    QCOMPARE(text::withValue(file, kSettings, "ChNum", "4"), QByteArray(file).replace("ChNum=3", "ChNum=4"));
 }
 
 void TestSettingsText::savedValueReadsBackBothWays_data()

@@ -1,8 +1,8 @@
 // The real panel, ended the way a session ends it (logout, shutdown, kill,
 // Ctrl+C): it closes its port as File > Exit does, so no lock file is left for
 // the next user, the line settings are put back, and it ends with status 0.
-#include "link/port_lock.h"
-
+// A broken pipe (SIGPIPE, an output nobody reads) never ends it.
+#include "lock_files.h"
 #include "pseudo_tty.h"
 #include "temp_config.h"
 
@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
@@ -51,7 +52,7 @@ struct RunningPanel
     }
 };
 
-bool lockedBy(const QString &lock, qint64 pid) { return port_lock::lockHolder(lock) == pid; }
+bool lockedBy(const QString &lock, qint64 pid) { return lockHolderIn(lock) == pid; }
 
 } // namespace
 
@@ -62,19 +63,23 @@ private slots:
     void signalEndsPanelCleanly_data();
     void signalEndsPanelCleanly();
     void signalDuringStartUpMessage();
+    void closedOutputDoesNotEndPanel();
 };
 
 void TestSignals::signalEndsPanelCleanly_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGTERM") << SIGTERM;
-    QTest::newRow("SIGHUP") << SIGHUP;
-    QTest::newRow("SIGINT") << SIGINT;
+    QTest::addColumn<bool>("ends"); // else it is ignored, and SIGTERM ends the panel
+    QTest::newRow("SIGTERM") << SIGTERM << true;
+    QTest::newRow("SIGHUP") << SIGHUP << true;
+    QTest::newRow("SIGINT") << SIGINT << true;
+    QTest::newRow("SIGPIPE") << SIGPIPE << false;
 }
 
 void TestSignals::signalEndsPanelCleanly()
 {
     QFETCH(int, signal);
+    QFETCH(bool, ends);
     TempConfig config;
     Pty pty;
     QVERIFY(pty.isValid());
@@ -91,7 +96,7 @@ void TestSignals::signalEndsPanelCleanly()
         QCOMPARE(::tcsetattr(fd, TCSANOW, &before), 0);
         ::close(fd);
     }
-    const QString lock = port_lock::lockFilePath(pty.slavePath());
+    const QString lock = lockFileOf(pty.slavePath());
 
     RunningPanel first;
     QVERIFY(first.process.waitForStarted());
@@ -103,6 +108,11 @@ void TestSignals::signalEndsPanelCleanly()
     QTRY_VERIFY_WITH_TIMEOUT(lockedBy(lock, first.pid()) && opened(), 20000);
 
     QCOMPARE(::kill(static_cast<pid_t>(first.pid()), signal), 0);
+    if (!ends) {
+        QVERIFY(!first.process.waitForFinished(300));
+        QVERIFY(lockedBy(lock, first.pid()) && opened());
+        QCOMPARE(::kill(static_cast<pid_t>(first.pid()), SIGTERM), 0);
+    }
     QVERIFY(first.process.waitForFinished(20000));
     QCOMPARE(first.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(first.process.exitCode(), 0);
@@ -135,6 +145,48 @@ void TestSignals::signalDuringStartUpMessage()
     QVERIFY(panel.process.waitForFinished(20000));
     QCOMPARE(panel.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(panel.process.exitCode(), 0);
+}
+
+// As "queltor 2>&1 | true" starts it: the warning it prints at start-up (here,
+// that scripts get no socket) goes to a pipe nobody reads.
+void TestSignals::closedOutputDoesNotEndPanel()
+{
+    TempConfig config;
+    Pty pty;
+    QVERIFY(pty.isValid());
+    config.mapPort(1, pty.slavePath());
+    QTemporaryDir runtime;
+    QString deep = runtime.path();
+    while (deep.size() < 120)
+        deep += QStringLiteral("/runtime");
+    QVERIFY(QDir().mkpath(deep));
+    QVERIFY(QFile::setPermissions(deep, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    int ends[2] = {-1, -1};
+    QCOMPARE(::pipe2(ends, O_CLOEXEC), 0);
+    ::close(ends[0]);
+
+    QProcess panel;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), deep);
+    panel.setProcessEnvironment(environment);
+    panel.setChildProcessModifier([output = ends[1]] {
+        ::dup2(output, STDOUT_FILENO);
+        ::dup2(output, STDERR_FILENO);
+    });
+    panel.start(QStringLiteral(QUELTOR_BINARY), {});
+    ::close(ends[1]);
+    QVERIFY(panel.waitForStarted());
+    const auto end = qScopeGuard([&panel] {
+        panel.kill();
+        panel.waitForFinished();
+    });
+    const QString lock = lockFileOf(pty.slavePath());
+    QTRY_VERIFY_WITH_TIMEOUT(lockedBy(lock, panel.processId()) || panel.state() == QProcess::NotRunning, 20000);
+    QCOMPARE(panel.state(), QProcess::Running);
+    QCOMPARE(::kill(static_cast<pid_t>(panel.processId()), SIGTERM), 0);
+    QVERIFY(panel.waitForFinished(20000));
+    QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(panel.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestSignals)

@@ -97,6 +97,10 @@
         <translation>분리됨</translation>
     </message>
     <message>
+        <source>could not be written to: the port is not open: %1.</source>
+        <translation>포트에 쓸 수 없습니다: 포트가 열려 있지 않습니다: %1.</translation>
+    </message>
+    <message>
         <source>the device has gone away</source>
         <translation>장치가 분리되었습니다</translation>
     </message>
@@ -234,6 +238,14 @@
         <source>in use by another program</source>
         <translation>다른 프로그램이 사용 중</translation>
     </message>
+    <message>
+        <source>could not be opened: the lock file %1 is in the way and names no program. If no program uses the device, delete the lock file.</source>
+        <translation>포트를 열 수 없습니다: 잠금 파일 %1이(가) 가로막고 있으나 어느 프로그램의 것인지 알 수 없습니다. 장치를 쓰는 프로그램이 없다면 이 잠금 파일을 지우십시오.</translation>
+    </message>
+    <message>
+        <source>a lock file is in the way</source>
+        <translation>잠금 파일이 가로막고 있습니다</translation>
+    </message>
 </context>
 <context>
     <name>queltor::SettingsStore</name>
@@ -316,6 +328,18 @@
     <message>
         <source>with it the file %1, so it is left as it is</source>
         <translation>저장하면 파일을 쓸 수 없게 되므로 그대로 둡니다(%1)</translation>
+    </message>
+    <message>
+        <source>is a loop of symbolic links</source>
+        <translation>심볼릭 링크가 돌고 도는 고리임</translation>
+    </message>
+    <message>
+        <source>is a symbolic link to %1, which does not exist</source>
+        <translation>존재하지 않는 %1을(를) 가리키는 심볼릭 링크임</translation>
+    </message>
+    <message>
+        <source>its lock file %1.lock cannot be made (%2)</source>
+        <translation>잠금 파일 %1.lock을(를) 만들 수 없습니다(%2)</translation>
     </message>
 </context>
 <context>

@@ -3,8 +3,7 @@
 // the dialout group, on a pseudo-terminal handed to root:dialout with mode 0660,
 // the way Debian owns its serial devices (or to another group, as other systems
 // do). Busy ports name their holder; a stale lock nobody may remove says so.
-#include "link/port_lock.h"
-
+#include "lock_files.h"
 #include "pseudo_tty.h"
 
 #include <QCoreApplication>
@@ -126,7 +125,7 @@ void TestPortPermission::message()
         QVERIFY(::chown(native.constData(), 0, device == QLatin1String("uucp") ? m_uucp : m_dialout) == 0);
         QVERIFY(::chmod(native.constData(), 0660) == 0);
     }
-    const QString lock = queltor::port_lock::lockFilePath(path);
+    const QString lock = queltor::lockFileOf(path);
     // The pty is new: a lock file under its name is a killed program's, and
     // would stand in the way of every row.
     QFile::remove(lock);

@@ -1,5 +1,6 @@
 // queltor-ctl: drives the running panel from a script. Everything it prints
 // is English, whatever the locale: scripts read it.
+#include "link/exit_signals.h"
 #include "link/settings_store.h"
 #include "remote/panel_socket.h"
 #include "remote/protocol.h"
@@ -35,14 +36,17 @@ panel shows every request as if its own controls had been used.
   --version    show the version and exit
 
 A failure is one line on standard error, "queltor-ctl: CODE: TEXT".
-Exit status: 0 done; 1 refused or failed; 2 wrong usage; 3 no panel is
-running (status then prints {"panel":false}). See queltor-ctl(1).
+Exit status: 0 done; 1 refused or failed, and not done (a timeout too);
+2 wrong usage; 3 no panel is running (status then prints {"panel":false});
+4 the panel started on the request but did not say how it ended, so whether
+it was done is not known. See queltor-ctl(1).
 )";
 
-// The whole reply can take a port write and a repaint; a panel slower than this is stuck.
+// The panel starts on a request within this or not at all: it takes a port
+// write and a repaint, and a panel slower than this is stuck.
 constexpr int kAnswerMs = 5000;
 
-enum Status { kDone = 0, kFailed = 1, kUsage = 2, kNoPanel = 3 };
+enum Status { kDone = 0, kFailed = 1, kUsage = 2, kNoPanel = 3, kUnknown = 4 };
 
 int say(const char *code, const QString &text)
 {
@@ -121,7 +125,7 @@ std::optional<Request> requestFor(int argc, char *argv[], const char **why)
             *why = "scan takes --start CH and --end CH, 0 to 99, and --term SECONDS";
             return std::nullopt;
         }
-        request = {Request::Verb::Scan, 0, *start, *end, *term};
+        request = {Request::Verb::Scan, 0, *start, *end, *term, std::nullopt};
         // The term's form is the grammar's: ask it.
         if (!queltor::remote::parseRequest(queltor::remote::requestLine(request).chopped(1))) {
             *why = "--term takes seconds such as 0.5 or 2";
@@ -149,6 +153,7 @@ void quiet(QtMsgType type, const QMessageLogContext &, const QString &message)
 
 int main(int argc, char *argv[])
 {
+    queltor::ignoreBrokenPipes();
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(kHelp, stdout);
@@ -177,7 +182,14 @@ int main(int argc, char *argv[])
             return say(answer.reply.code.constData(), answer.reply.text);
         return answer.reply.data.isEmpty() ? kDone : print(answer.reply.data);
     case queltor::PanelAnswer::Outcome::Silent:
-        return say("timeout", QStringLiteral("the panel did not answer within %1 seconds").arg(kAnswerMs / 1000));
+        return say("timeout",
+                   QStringLiteral("the panel did not take the request within %1 seconds; nothing was done")
+                       .arg(kAnswerMs / 1000));
+    case queltor::PanelAnswer::Outcome::Unknown:
+        say("unknown",
+            QStringLiteral("the panel started on the request but did not say how it ended; whether it "
+                           "was done is not known (queltor-ctl status shows the panel's state)"));
+        return kUnknown;
     case queltor::PanelAnswer::Outcome::Failed:
         return say("socket", QStringLiteral("the panel's socket cannot be used: %1").arg(answer.why));
     case queltor::PanelAnswer::Outcome::NoPanel:

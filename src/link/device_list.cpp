@@ -7,18 +7,15 @@
 #include <algorithm>
 #include <utility>
 
-#ifdef Q_OS_UNIX
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
 #include <sys/stat.h>
-#endif
 
 namespace queltor {
 
 namespace {
 
-#ifdef Q_OS_UNIX
 // The device path leads to, links followed; empty when it leads nowhere.
 QByteArray realPath(const QByteArray &path)
 {
@@ -55,10 +52,6 @@ QList<std::pair<QByteArray, QByteArray>> stableLinks(const QByteArray &folder)
     std::sort(links.begin(), links.end());
     return links;
 }
-#else
-QByteArray realPath(const QByteArray &path) { return path; }
-QList<std::pair<QByteArray, QByteArray>> stableLinks(const QByteArray &) { return {}; }
-#endif
 
 } // namespace
 

@@ -29,6 +29,8 @@ extern "C" void noteSignal(int signal)
 
 } // namespace
 
+void ignoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
+
 ExitSignals::ExitSignals(QObject *parent)
     : QObject(parent)
 {

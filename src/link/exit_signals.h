@@ -8,6 +8,11 @@ class QSocketNotifier;
 
 namespace queltor {
 
+// A write to a closed pipe or socket (standard output piped into a program that
+// has ended, a client that went away) fails with EPIPE instead of ending the
+// program without its clean-up. Called first thing by every program we ship.
+void ignoreBrokenPipes();
+
 // SIGTERM, SIGINT and SIGHUP (logout, shutdown, kill, Ctrl+C) as an event of
 // the event loop: the handler only writes the signal's number to a pipe that
 // the loop watches, and received() is emitted from there, so the program ends

@@ -17,11 +17,9 @@
 #include <mutex>
 #include <vector>
 
-#ifdef Q_OS_UNIX
 #include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
-#endif
 
 namespace queltor {
 
@@ -47,7 +45,6 @@ Failure deviceGone(const QString &what)
 // Whether the device at path is the one open as fd.
 bool pathLeadsTo(const QByteArray &path, int fd)
 {
-#ifdef Q_OS_UNIX
     struct stat named
     { };
     struct stat open
@@ -55,10 +52,6 @@ bool pathLeadsTo(const QByteArray &path, int fd)
     if (::stat(path.constData(), &named) != 0)
         return false;
     return ::fstat(fd, &open) != 0 || (named.st_rdev == open.st_rdev && named.st_ino == open.st_ino);
-#else
-    Q_UNUSED(fd);
-    return QFileInfo::exists(QFile::decodeName(path));
-#endif
 }
 
 } // namespace
@@ -161,6 +154,14 @@ void Link::output(const QByteArray &bytes)
 {
     if (m_state.kind == LinkState::Kind::Waiting && m_state.lost)
         throw LinkError(m_loss);
+    // A port that could not be opened says why, to a click as to a script.
+    if (!m_port.portOpen() && !m_state.reason.isEmpty()) {
+        throw LinkError(portLabel() + QLatin1Char(' ')
+                            + QCoreApplication::translate("queltor::Link",
+                                                          "could not be written to: the port is not open: %1.")
+                                  .arg(m_state.reason),
+                        LinkError::Cause::Other, m_state.reason);
+    }
     try {
         m_port.output(bytes);
     } catch (const LinkError &e) {
@@ -264,7 +265,6 @@ void Link::lookAgain()
 
 void Link::readHangUp()
 {
-#ifdef Q_OS_UNIX
     const int fd = m_port.handle();
     pollfd state{fd, POLLIN, 0};
     if (fd < 0 || ::poll(&state, 1, 0) <= 0)
@@ -275,7 +275,6 @@ void Link::readHangUp()
     }
     // Whatever the device sent is not for us, and would keep the descriptor readable.
     ::tcflush(fd, TCIFLUSH);
-#endif
 }
 
 void Link::loseDevice(bool tell)

@@ -1,6 +1,5 @@
 #include "link/serial_port.h"
 
-#include "link/port_lock.h"
 #include "link/settings_store.h"
 #include "link/settings_text.h"
 
@@ -8,19 +7,9 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QScopeGuard>
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <termios.h>
-#include <unistd.h>
-#endif
 
 namespace queltor {
 
@@ -30,7 +19,6 @@ constexpr qint32 kBaudRate = 9600;
 // Five bytes take 5.2 ms at 9600 baud; ten times that is a device that has stopped.
 constexpr int kFinishCommandMs = 50;
 
-#ifdef Q_OS_UNIX
 // tcsetattr() succeeds when any part of a change was taken, so look at what
 // the driver actually holds.
 bool lineSettingsInForce(int fd)
@@ -42,28 +30,21 @@ bool lineSettingsInForce(int fd)
         && !(tio.c_cflag & CSTOPB);
 }
 
-// Why the user may not open the device, and what to do about it, as a clause.
-QString noPermission(const char *device)
+// Where QSerialPort puts the lock file it takes for portName: its own folders,
+// in its order, the first it may read and write in.
+QString qtLockFilePath(const QString &portName)
 {
-    struct stat node
-    { };
-    if (::stat(device, &node) == 0 && node.st_gid != 0 && (node.st_mode & S_IWGRP)) {
-        group entry{};
-        group *found = nullptr;
-        char buffer[4096];
-        if (::getgrgid_r(node.st_gid, &entry, buffer, sizeof buffer, &found) == 0 && found) {
-            const QString name = QString::fromLocal8Bit(found->gr_name);
-            return QCoreApplication::translate("queltor::SerialPort",
-                                               "you have no permission to use it (add yourself to the %1 group: "
-                                               "sudo usermod -aG %1 $USER, then log in again)")
-                .arg(name);
-        }
+    static const char *const kFolders[] = {"/var/lock", "/etc/locks", "/var/spool/locks",  "/var/spool/uucp",
+                                           "/tmp",      "/var/tmp",   "/var/lock/lockdev", "/run/lock"};
+    QString name = portName.startsWith(QLatin1String("/dev/")) ? portName.mid(5) : portName;
+    name = QStringLiteral("/LCK..") + name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char *folder : kFolders) {
+        const QFileInfo info(QString::fromLatin1(folder));
+        if (info.isReadable() && (QFileInfo::exists(info.filePath() + name) || info.isWritable()))
+            return info.filePath() + name;
     }
-    // No group of the device may write to it: joining one would not help.
-    return QCoreApplication::translate("queltor::SerialPort",
-                                       "you have no permission to use it (ask your administrator for access)");
+    return {};
 }
-#endif
 
 } // namespace
 
@@ -72,11 +53,7 @@ SerialPort::SerialPort(const SettingsStore &store)
 {
 }
 
-SerialPort::~SerialPort()
-{
-    if (m_port.isOpen())
-        m_port.close();
-}
+SerialPort::~SerialPort() { closePort(); }
 
 void SerialPort::setCommPort(int port)
 {
@@ -102,9 +79,7 @@ void SerialPort::setPortOpen(bool open)
         return;
 
     if (!open) {
-        m_port.close();
-        m_port.clearError();
-        m_device.clear();
+        closePort();
         return;
     }
 
@@ -131,48 +106,19 @@ void SerialPort::openDevice(const QByteArray &written)
         refuseOpen(written,
                    QCoreApplication::translate("queltor::SerialPort",
                                                "could not be opened: its path holds a zero byte, which no path can."));
-#ifdef Q_OS_UNIX
-    // QSerialPort names a device with a QString, which cannot carry every byte a
-    // path may hold; the device the path leads to, links followed as open()
-    // would follow them, is the same port. A bare name is a device in /dev.
-    char resolved[PATH_MAX];
-    if (!::realpath(location(written).constData(), resolved)) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR)
-            refuseMissing(written);
-        refuseOpen(
-            written,
-            QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.").arg(errnoClause(error)),
-            LinkError::Cause::Other, errnoClause(error));
-    }
-    QString portName = QFile::decodeName(resolved);
-    // A device whose own name is not UTF-8 is opened through a descriptor of it.
-    int pathFd = -1;
-    const auto closePath = qScopeGuard([&pathFd] {
-        if (pathFd >= 0)
-            ::close(pathFd);
-    });
-    if (QFile::encodeName(portName) != QByteArrayView(resolved)) {
-        pathFd = ::open(resolved, O_PATH | O_CLOEXEC);
-        portName = QStringLiteral("/proc/self/fd/%1").arg(pathFd);
-    }
-    // QSerialPort names its lock file after the path; a name the system cannot
-    // take would pass for a port held by another program.
-    const qsizetype lockName = QFile::encodeName(port_lock::lockFileName(portName)).size();
-    if (lockName > port_lock::kLongestName) {
-        refuseOpen(written,
-                   QCoreApplication::translate("queltor::SerialPort",
-                                               "could not be opened: its path is too long to name a lock file after "
-                                               "it (a lock file name may have %1 characters; this one would have "
-                                               "%2). Give the device a shorter path.")
-                       .arg(port_lock::kLongestName)
-                       .arg(lockName),
-                   LinkError::Cause::Other,
-                   QCoreApplication::translate("queltor::SerialPort", "its path is too long for a lock file"));
-    }
-#else
-    const QString portName = QString::fromUtf8(written);
-#endif
+    DeviceAccess access;
+    if (const std::optional<DeviceRefusal> refusal = access.take(location(written)))
+        refuseOpen(written, refusal->what, refusal->cause, refusal->condition);
+
+    // QSerialPort opens the device through the descriptor taken, which also
+    // reaches a device whose name a QString cannot carry. It takes a lock file
+    // of its own, named after the path it opens, and counts another tool's lock
+    // as stale when it is not in its own form; under this path's name, which is
+    // this process's alone, it meets none. Its file is removed at once, so the
+    // device's one lock is ours, in the form every tool reads.
+    const QString portName = access.openPath();
+    const QString qtLock = qtLockFilePath(portName);
+    QFile::remove(qtLock); // left by an earlier process of this number
     m_port.setPortName(portName);
     m_port.setBaudRate(kBaudRate);
     m_port.setDataBits(QSerialPort::Data8);
@@ -183,105 +129,51 @@ void SerialPort::openDevice(const QByteArray &written)
     // Write-only: the device never answers, and nothing should wait on input.
     if (!m_port.open(QIODevice::WriteOnly)) {
         const QSerialPort::SerialPortError error = m_port.error();
-        const QString qtReason = m_port.errorString();
+        const QString reason = asClause(m_port.errorString());
         m_port.clearError();
-        const QFileInfo info(portName);
-        if (error == QSerialPort::DeviceNotFoundError || !info.exists())
-            refuseMissing(written);
-#ifdef Q_OS_UNIX
-        if (error == QSerialPort::PermissionError)
-            refuseHeld(written, portName, resolved);
-#endif
-        if (info.isFile() || info.isDir() || error == QSerialPort::UnsupportedOperationError) {
-            refuseOpen(written,
-                       QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.")
-                           .arg(QCoreApplication::translate("queltor::SerialPort", "it is not a serial port")),
-                       LinkError::Cause::Other,
-                       QCoreApplication::translate("queltor::SerialPort", "it is not a serial port"));
+        if (error == QSerialPort::DeviceNotFoundError) {
+            const DeviceRefusal missing = device_access::deviceMissing();
+            refuseOpen(written, missing.what, missing.cause, missing.condition);
         }
-        refuseOpen(
-            written,
-            QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.").arg(asClause(qtReason)),
-            LinkError::Cause::Other, asClause(qtReason));
+        refuseOpen(written, QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.").arg(reason),
+                   LinkError::Cause::Other, reason);
     }
+    QFile::remove(qtLock);
+    m_qtLockFile = qtLock;
+    m_access = std::move(access);
+    m_access.excludeOthers();
 
     // Open can succeed with a side error left behind (TIOCEXCL refused, say);
     // it must not fail the first write.
     m_port.clearError();
 
-#ifdef Q_OS_UNIX
     if (!lineSettingsInForce(static_cast<int>(m_port.handle()))) {
-        m_port.close();
-        m_port.clearError();
+        closePort();
         refuseOpen(written,
                    QCoreApplication::translate("queltor::SerialPort",
                                                "could not be set to 9600 baud, 8 data bits, no parity and 1 stop bit."),
                    LinkError::Cause::Other,
                    QCoreApplication::translate("queltor::SerialPort", "it does not take 9600 baud, 8N1"));
     }
-#endif
     m_device = written;
 }
 
-void SerialPort::refuseMissing(const QByteArray &device) const
+void SerialPort::closePort()
 {
-    refuseOpen(device,
-               QCoreApplication::translate("queltor::SerialPort",
-                                           "could not be opened: the device does not exist. Plug the device in, "
-                                           "or choose it with Set > Serial Port > Choose Device."),
-               LinkError::Cause::DeviceMissing,
-               QCoreApplication::translate("queltor::SerialPort", "the device does not exist"));
-}
-
-#ifdef Q_OS_UNIX
-void SerialPort::refuseHeld(const QByteArray &device, const QString &portName, const char *resolved) const
-{
-    // QSerialPort says "permission" for a lock file in the way, a device held
-    // exclusively and a device the user may not use alike.
-    const QString lock = port_lock::lockFilePath(portName);
-    const std::optional<qint64> locker = lock.isEmpty() ? std::nullopt : port_lock::lockHolder(lock);
-    if (locker && !port_lock::processRunning(*locker)) {
-        const QString shownLock = QFileInfo(lock).canonicalFilePath().isEmpty() ? lock
-                                                                                : QFileInfo(lock).canonicalFilePath();
-        refuseOpen(device,
-                   QCoreApplication::translate(
-                       "queltor::SerialPort",
-                       "could not be opened: the lock file %1, left behind by a program that has ended (PID %2), "
-                       "is in the way and cannot be removed. Ask your administrator to delete it.")
-                       .arg(shownLock)
-                       .arg(*locker),
-                   LinkError::Cause::Other,
-                   QCoreApplication::translate("queltor::SerialPort", "a stale lock file is in the way"));
+    if (m_port.isOpen()) {
+        // QSerialPort removes its lock file as it closes, and complains when it
+        // finds none: it finds an empty one.
+        if (!m_qtLockFile.isEmpty()) {
+            QFile stand(m_qtLockFile);
+            stand.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+        }
+        m_port.close();
     }
-    const bool lockedByFile = !lock.isEmpty() && QFileInfo::exists(lock);
-    if (!lockedByFile && ::access(resolved, W_OK) != 0)
-        refuseOpen(
-            device,
-            QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.").arg(noPermission(resolved)),
-            LinkError::Cause::Other, QCoreApplication::translate("queltor::SerialPort", "no permission to use it"));
-
-    if (const std::optional<qint64> holder = locker ? locker : port_lock::deviceOpener(resolved)) {
-        QString program = port_lock::programName(*holder);
-        if (program.isEmpty())
-            program = QCoreApplication::translate("queltor::SerialPort", "another program");
-        refuseOpen(
-            device,
-            QCoreApplication::translate("queltor::SerialPort",
-                                        "could not be opened: the port is in use by %1 (PID %2). Quit that "
-                                        "program, then choose the port again in Set > Serial Port.")
-                .arg(program)
-                .arg(*holder),
-            LinkError::Cause::Other,
-            QCoreApplication::translate("queltor::SerialPort", "in use by %1 (PID %2)").arg(program).arg(*holder));
-    }
-    refuseOpen(device,
-               QCoreApplication::translate("queltor::SerialPort",
-                                           "could not be opened: the port is in use by another program. Quit it, "
-                                           "then choose the port again in Set > Serial Port."),
-               LinkError::Cause::Other,
-               QCoreApplication::translate("queltor::SerialPort", "in use by another program"));
+    m_port.clearError();
+    m_qtLockFile.clear();
+    m_access.release();
+    m_device.clear();
 }
-#endif
 
 void SerialPort::output(const QByteArray &bytes)
 {
@@ -290,7 +182,6 @@ void SerialPort::output(const QByteArray &bytes)
     if (bytes.isEmpty())
         return;
 
-#ifdef Q_OS_UNIX
     // Refuse before sending anything when the device has stopped taking data,
     // so that it never receives half a command.
     pollfd ready{static_cast<int>(m_port.handle()), POLLOUT, 0};
@@ -303,7 +194,6 @@ void SerialPort::output(const QByteArray &bytes)
             fail(QCoreApplication::translate("queltor::SerialPort",
                                              "could not be written to: the device is not accepting data."));
     }
-#endif
 
     const qint64 queued = m_port.write(bytes);
     m_port.flush();

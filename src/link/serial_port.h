@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/device_access.h"
 #include "link/link_error.h"
 
 #include <QByteArray>
@@ -12,7 +13,9 @@ class SettingsStore;
 
 // The port that carries the channel commands: numbered COM1, COM2, ...,
 // always 9600 baud, 8 data bits, no parity, 1 stop bit. It only writes.
-// Every failure is a LinkError that names the port and its device.
+// Every failure is a LinkError that names the port and its device. A device
+// another program holds is never opened (DeviceAccess decides), and while
+// the port is open no other program may take the device.
 class SerialPort
 {
 public:
@@ -59,13 +62,12 @@ private:
     [[noreturn]] void fail(const QString &what, LinkError::Cause cause = LinkError::Cause::Other) const;
     [[noreturn]] void refuseOpen(const QByteArray &device, const QString &what,
                                  LinkError::Cause cause = LinkError::Cause::Other, const QString &condition = {}) const;
-    [[noreturn]] void refuseMissing(const QByteArray &device) const;
-#ifdef Q_OS_UNIX
-    [[noreturn]] void refuseHeld(const QByteArray &device, const QString &portName, const char *resolved) const;
-#endif
+    void closePort();
 
     const SettingsStore &m_store;
     QSerialPort m_port;
+    DeviceAccess m_access; // held while the port is open
+    QString m_qtLockFile;  // the name QSerialPort's own lock file had
     int m_commPort = 1;
     QByteArray m_device; // the open port's device as written; empty while closed
 };

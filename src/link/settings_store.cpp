@@ -16,11 +16,10 @@
 #include <cerrno>
 #include <optional>
 
-#ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace queltor {
 
@@ -40,14 +39,42 @@ struct Contents
     QString flaw;
 };
 
+// The file a chain of symbolic links ends at: that file is replaced, the links stay.
+QString resolvedLinks(const QString &file)
+{
+    QString target = file;
+    for (int hops = 0; hops < 40; ++hops) { // as many as the system itself follows
+        const QFileInfo info(target);
+        if (!info.isSymLink())
+            break;
+        target = info.symLinkTarget();
+    }
+    return target;
+}
+
 Contents load(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return {};
-    if (info.isDir())
+    const QByteArray native = QFile::encodeName(path);
+    struct stat status
+    { };
+    if (::lstat(native.constData(), &status) != 0)
+        return {}; // no file: every key is absent
+    if (::stat(native.constData(), &status) != 0) {
+        // A link that leads nowhere: the file the user meant cannot be known.
+        const int error = errno;
+        if (error == ELOOP)
+            return {{}, QCoreApplication::translate("queltor::SettingsStore", "is a loop of symbolic links")};
+        if (error == ENOENT || error == ENOTDIR)
+            return {{},
+                    QCoreApplication::translate("queltor::SettingsStore",
+                                                "is a symbolic link to %1, which does not exist")
+                        .arg(resolvedLinks(path))};
+        return {{},
+                QCoreApplication::translate("queltor::SettingsStore", "cannot be read (%1)").arg(errnoClause(error))};
+    }
+    if (S_ISDIR(status.st_mode))
         return {{}, QCoreApplication::translate("queltor::SettingsStore", "is a folder, not a file")};
-    if (!info.isFile()) // a FIFO would block the panel for good
+    if (!S_ISREG(status.st_mode)) // a FIFO would block the panel for good
         return {{}, QCoreApplication::translate("queltor::SettingsStore", "is not a regular file")};
     QFile file(path);
     QByteArray text;
@@ -86,20 +113,6 @@ qsizetype characters(QByteArrayView text)
     return std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<uchar>(c) & 0xC0) != 0x80; });
 }
 
-// The file a chain of symbolic links ends at: that file is replaced, the links stay.
-QString resolvedLinks(const QString &file)
-{
-    QString target = file;
-    for (int hops = 0; hops < 40; ++hops) { // as many as the system itself follows
-        const QFileInfo info(target);
-        if (!info.isSymLink())
-            break;
-        target = info.symLinkTarget();
-    }
-    return target;
-}
-
-#ifdef Q_OS_UNIX
 QByteArray native(const QString &path) { return QFile::encodeName(path); }
 
 // Makes folder and the folders above it as needed; why it could not, or empty.
@@ -141,6 +154,28 @@ std::optional<uid_t> foreignOwner(const QString &path)
     return status.st_uid;
 }
 
+// Why a file cannot be written in folder, in the system's words ("no space left
+// on device"); empty when a small one can.
+QString whyNoFileIn(const QString &folder)
+{
+    QByteArray path = native(folder) + "/.QUELTOR.conf.XXXXXX";
+    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+    if (fd < 0)
+        return errnoClause(errno);
+    int error = 0;
+    const char probe[512] = {};
+    for (std::size_t done = 0; done < sizeof probe && error == 0;) {
+        const ssize_t n = ::write(fd, probe + done, sizeof probe - done);
+        if (n < 0)
+            error = errno;
+        else
+            done += std::size_t(n);
+    }
+    ::close(fd);
+    ::unlink(path.constData());
+    return error == 0 ? QString() : errnoClause(error);
+}
+
 // Why target, in folder, cannot be written by this user; empty when it can.
 // Run as root, a file or folder of another user's is never taken over.
 QString whyNotWritable(const QString &target, const QString &folder)
@@ -165,9 +200,6 @@ QString whyNotWritable(const QString &target, const QString &folder)
             .arg(folder, errnoClause(errno));
     return {};
 }
-#else
-QString whyNotWritable(const QString &, const QString &) { return {}; }
-#endif
 
 } // namespace
 
@@ -205,7 +237,7 @@ void SettingsStore::save(QByteArrayView group, const QString &key, const QByteAr
 {
     const QString &file = fileName();
     const QString target = resolvedLinks(file);
-    const QString where = target == file
+    const QString where = target == file || !QFileInfo::exists(target)
         ? file
         : QCoreApplication::translate("queltor::SettingsStore", "%1 (a link to %2)").arg(file, target);
     const auto fail = [&](const QString &why) {
@@ -220,7 +252,8 @@ void SettingsStore::save(QByteArrayView group, const QString &key, const QByteAr
     const QByteArray keyBytes = key.toUtf8();
     // The text to save into, or nothing when the value is there already.
     const auto current = [&]() -> std::optional<QByteArray> {
-        Contents contents = load(target);
+        // Read through the links, so one that leads nowhere is found out.
+        Contents contents = load(file);
         if (!contents.flaw.isEmpty())
             fail(QCoreApplication::translate("queltor::SettingsStore", "the file %1, so it is left as it is")
                      .arg(contents.flaw));
@@ -242,9 +275,16 @@ void SettingsStore::save(QByteArrayView group, const QString &key, const QByteAr
     QLockFile lock(target + QStringLiteral(".lock"));
     const QDeadlineTimer deadline(kLockWaitMs);
     while (!lock.tryLock(0)) {
-        if (lock.error() != QLockFile::LockFailedError)
-            fail(QCoreApplication::translate("queltor::SettingsStore", "its lock file %1.lock cannot be made")
-                     .arg(target));
+        if (lock.error() != QLockFile::LockFailedError) {
+            // QLockFile keeps the system's reason to itself.
+            const QString why = whyNoFileIn(folder);
+            fail(
+                why.isEmpty()
+                    ? QCoreApplication::translate("queltor::SettingsStore", "its lock file %1.lock cannot be made")
+                          .arg(target)
+                    : QCoreApplication::translate("queltor::SettingsStore", "its lock file %1.lock cannot be made (%2)")
+                          .arg(target, why));
+        }
         if (deadline.hasExpired())
             fail(QCoreApplication::translate("queltor::SettingsStore", "another program kept it locked for %1 seconds")
                      .arg(kLockWaitMs / 1000));
@@ -259,8 +299,16 @@ void SettingsStore::save(QByteArrayView group, const QString &key, const QByteAr
     if (const QString flaw = settings_text::flaw(after); !flaw.isEmpty())
         fail(QCoreApplication::translate("queltor::SettingsStore", "with it the file %1, so it is left as it is")
                  .arg(flaw));
+    // Unbuffered, and every byte counted: from a buffer, a write the disk took
+    // only part of is committed as if whole, and the file is cut short.
     QSaveFile save(target);
-    if (!save.open(QIODevice::WriteOnly) || save.write(after) != after.size() || !save.commit())
+    bool whole = save.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    for (qsizetype done = 0; whole && done < after.size();) {
+        const qint64 n = save.write(after.constData() + done, after.size() - done);
+        whole = n > 0;
+        done += n;
+    }
+    if (!whole || !save.commit())
         fail(QCoreApplication::translate("queltor::SettingsStore", "the file cannot be written (%1)")
                  .arg(asClause(save.errorString())));
 }
@@ -274,14 +322,7 @@ std::optional<QByteArray> SettingsStore::portDevice(int port) const
     return mapped && !mapped->isEmpty() ? *mapped : defaultPortDevice(port);
 }
 
-QByteArray SettingsStore::defaultPortDevice(int port)
-{
-#ifdef Q_OS_WIN
-    return "COM" + QByteArray::number(port);
-#else
-    return "/dev/ttyS" + QByteArray::number(port - 1);
-#endif
-}
+QByteArray SettingsStore::defaultPortDevice(int port) { return "/dev/ttyS" + QByteArray::number(port - 1); }
 
 QString SettingsStore::flaw() const { return load(fileName()).flaw; }
 

@@ -25,22 +25,31 @@ int hexDigit(char c)
     return -1;
 }
 
-// One line: its content is [begin, end), without the LF, CR LF or final CR
+// A byte order mark, as editors on Windows begin a UTF-8 file with.
+constexpr QByteArrayView kByteOrderMark("\xEF\xBB\xBF");
+
+// Where the lines begin: after the byte order mark, which stays as it is.
+qsizetype firstLine(QByteArrayView text) { return text.startsWith(kByteOrderMark) ? kByteOrderMark.size() : 0; }
+
+// One line: its content is [begin, end), without the LF, CR LF or lone CR
 // that ends it; the next line starts at next.
 struct Line
 {
     qsizetype begin = 0;
     qsizetype end = 0;
     qsizetype next = 0;
-    bool ended = false; // by a line feed
+    bool ended = false; // by a line end
 };
 
 Line lineAt(QByteArrayView text, qsizetype at)
 {
-    const qsizetype lf = text.indexOf('\n', at);
-    const qsizetype stop = lf < 0 ? text.size() : lf;
-    const qsizetype end = stop > at && text.at(stop - 1) == '\r' ? stop - 1 : stop;
-    return {at, end, lf < 0 ? text.size() : lf + 1, lf >= 0};
+    qsizetype end = at;
+    while (end < text.size() && text.at(end) != '\n' && text.at(end) != '\r')
+        ++end;
+    if (end == text.size())
+        return {at, end, end, false};
+    const bool crlf = text.at(end) == '\r' && end + 1 < text.size() && text.at(end + 1) == '\n';
+    return {at, end, end + (crlf ? 2 : 1), true};
 }
 
 struct Parsed
@@ -99,7 +108,7 @@ Place locate(QByteArrayView text, QByteArrayView group, QByteArrayView key)
 {
     Place place;
     bool inGroup = false;
-    for (qsizetype at = 0; at < text.size();) {
+    for (qsizetype at = firstLine(text); at < text.size();) {
         const Line line = lineAt(text, at);
         at = line.next;
         const Parsed parsed = parse(text, line);
@@ -209,18 +218,25 @@ int utf8Length(QByteArrayView s, qsizetype i)
     return length;
 }
 
+// The file's own line end, as its first line ends: LF, CR LF or a lone CR.
 QByteArray lineEnd(QByteArrayView text)
 {
-    const qsizetype lf = text.indexOf('\n');
-    return lf > 0 && text.at(lf - 1) == '\r' ? QByteArray("\r\n") : QByteArray("\n");
+    const Line first = lineAt(text, firstLine(text));
+    if (!first.ended)
+        return "\n";
+    return text.sliced(first.end, first.next - first.end).toByteArray();
 }
 
-// What ends the text's last line, where it has no line feed yet.
+// What ends the text's last line, where it has no line end yet.
 QByteArray finalLineEnd(QByteArrayView text)
 {
-    if (text.isEmpty() || text.endsWith('\n'))
+    QByteArray eol = lineEnd(text);
+    if (text.size() == firstLine(text) || text.endsWith('\n'))
         return {};
-    return text.endsWith('\r') ? QByteArray("\n") : lineEnd(text);
+    // A CR LF file whose last line lost its LF gets it back.
+    if (text.endsWith('\r'))
+        return eol == "\r\n" ? QByteArray("\n") : QByteArray();
+    return eol;
 }
 
 } // namespace
@@ -231,7 +247,7 @@ QString flaw(QByteArrayView text)
     if (text.size() > kMaxFileBytes)
         return QCoreApplication::translate("queltor::SettingsStore", "is larger than %1 KB").arg(kMaxFileBytes / 1024);
     int number = 0;
-    for (qsizetype at = 0; at < text.size();) {
+    for (qsizetype at = firstLine(text); at < text.size();) {
         const Line line = lineAt(text, at);
         at = line.next;
         ++number;
@@ -269,11 +285,13 @@ QByteArray withValue(const QByteArray &text, QByteArrayView group, QByteArrayVie
     const QByteArray entry = key.toByteArray() + '=' + encoded(newValue);
     if (place.groupFound) {
         const Line &last = place.last;
-        if (last.ended)
+        // A CR LF file cut after its last CR: that line's end is made whole first.
+        const bool cutShort = last.next == text.size() && text.endsWith('\r') && eol == "\r\n";
+        if (last.ended && !cutShort)
             return updated.insert(last.next, entry + eol);
         return updated + finalLineEnd(text) + entry;
     }
-    if (!text.isEmpty())
+    if (text.size() > firstLine(text))
         updated += finalLineEnd(text) + eol;
     return updated + '[' + group.toByteArray() + ']' + eol + entry + eol;
 }

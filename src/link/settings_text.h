@@ -7,6 +7,9 @@
 #include <optional>
 
 // The text of the settings file, read and edited line by line as plain bytes.
+// Lines end in LF, CR LF or a lone CR, as editors save them, and a UTF-8 byte
+// order mark at the start is passed over; an edit keeps both as they are, and
+// a line it adds ends as the file's first line does.
 //
 // A line is "[group]", "key=value", a comment (first non-blank ';' or '#'),
 // blank, or anything else, which is passed over. A value is the text after the

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <exception>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,14 +31,27 @@ constexpr int kAcceptPauseMs = 100;
 
 bool fromOwner(int fd)
 {
-#ifdef Q_OS_LINUX
     ucred peer{};
     socklen_t size = sizeof peer;
     return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::geteuid();
-#else
-    Q_UNUSED(fd);
-    return true; // the socket's mode keeps other users out
-#endif
+}
+
+// Whether the client has closed its end: nobody waits for the request to be done.
+bool hungUp(int fd)
+{
+    pollfd state{fd, 0, 0};
+    return ::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR)) != 0;
+}
+
+// "taken", whole, to a client still reading; false when it no longer is.
+bool sendTaken(int fd)
+{
+    const QByteArray line = remote::kTaken + '\n';
+    ssize_t n = 0;
+    do
+        n = ::send(fd, line.constData(), std::size_t(line.size()), MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    return n == line.size();
 }
 
 } // namespace
@@ -99,12 +113,14 @@ ControlServer::Outcome ControlServer::start(const QString &socketPath, QString *
             QCoreApplication::translate("queltor::ControlServer", "another panel kept its lock file %1.lock")
                 .arg(socketPath));
 
-    const PanelAnswer asked = askPanel(socketPath, remote::requestLine({remote::Request::Verb::Raise, 0, 0, 0, {}}),
+    const PanelAnswer asked = askPanel(socketPath,
+                                       remote::requestLine({remote::Request::Verb::Raise, 0, 0, 0, {}, std::nullopt}),
                                        kAskMs);
     switch (asked.outcome) {
     case PanelAnswer::Outcome::Answered:
         return Outcome::Raised;
     case PanelAnswer::Outcome::Silent:
+    case PanelAnswer::Outcome::Unknown:
         return Outcome::Unanswered;
     case PanelAnswer::Outcome::Failed:
         return unavailable(asked.why);
@@ -192,7 +208,7 @@ void ControlServer::read(Client *client)
     client->line.append(bytes, n);
     const qsizetype end = client->line.indexOf('\n');
     if (end >= 0)
-        finish(client, answer(client->line.first(end)));
+        act(client, client->line.first(end));
     else if (client->line.size() >= remote::kMaxRequestBytes)
         finish(client, Reply::failed(code::kRequest, QStringLiteral("the request is longer than 256 bytes")));
 }
@@ -238,26 +254,42 @@ void ControlServer::drop(Client *client)
     client->deleteLater();
 }
 
-Reply ControlServer::answer(const QByteArray &line)
+void ControlServer::act(Client *client, const QByteArray &line)
 {
     QString why;
     const std::optional<remote::Request> request = remote::parseRequest(line, &why);
-    Reply reply;
     if (!request) {
-        reply = Reply::failed(code::kRequest, why);
-    } else if (!m_handler) {
-        reply = Reply::failed(code::kBusy, QStringLiteral("the panel is starting; try again"));
-    } else {
-        // The event loop must never see an exception.
-        try {
-            reply = m_handler(*request);
-        } catch (const std::exception &e) {
-            reply = Reply::failed(code::kPanel, QString::fromLocal8Bit(e.what()));
-        } catch (...) {
-            reply = Reply::failed(code::kPanel, QStringLiteral("an unexpected failure"));
-        }
+        finish(client, Reply::failed(code::kRequest, why));
+        return;
     }
-    return reply;
+    if (!m_handler) {
+        finish(client, Reply::failed(code::kBusy, QStringLiteral("the panel is starting; try again")));
+        return;
+    }
+    // Done only for a client still waiting, and only before its deadline: a
+    // request that comes too late is not done, whatever its client made of the wait.
+    if (request->deadlineMs && remote::monotonicMs() >= *request->deadlineMs) {
+        finish(client,
+               Reply::failed(code::kTimeout,
+                             QStringLiteral("the request's deadline passed before the panel "
+                                            "could act on it; nothing was done")));
+        return;
+    }
+    if (hungUp(client->fd.get()) || (request->deadlineMs && !sendTaken(client->fd.get()))) {
+        drop(client);
+        return;
+    }
+    client->deadline.stop(); // the request is whole: no "timeout" may cut in while it is done
+    Reply reply;
+    // The event loop must never see an exception.
+    try {
+        reply = m_handler(*request);
+    } catch (const std::exception &e) {
+        reply = Reply::failed(code::kPanel, QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        reply = Reply::failed(code::kPanel, QStringLiteral("an unexpected failure"));
+    }
+    finish(client, reply);
 }
 
 } // namespace queltor

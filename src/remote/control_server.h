@@ -14,7 +14,9 @@ class QSocketNotifier;
 namespace queltor {
 
 // The panel's end of its socket. Every connection carries one request line and
-// gets one reply line, then it is closed. All of it runs on the window's
+// gets one reply line, then it is closed. A request is acted on only while its
+// client is connected and, where it has one, before its deadline (see
+// protocol.h). All of it runs on the window's
 // thread without ever waiting: bytes are taken as they come, at most
 // kMaxRequestBytes of them; a connection that has not sent its whole line
 // within the request timeout is answered "timeout" and closed; beyond
@@ -62,7 +64,7 @@ private:
     void finish(Client *client, const remote::Reply &reply);
     void send(Client *client);
     void drop(Client *client);
-    remote::Reply answer(const QByteArray &line);
+    void act(Client *client, const QByteArray &line);
 
     QString m_path;
     UniqueFd m_listener;

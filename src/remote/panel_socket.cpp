@@ -20,6 +20,10 @@ namespace queltor {
 
 namespace {
 
+// How much longer than its deadline a request is waited for: a panel that
+// starts on it at the last moment has this long to say so.
+constexpr int kGraceMs = 500;
+
 // The path with its deepest existing folder resolved, so that a config home
 // reached through a link names the same panel as the real one.
 QString resolved(const QString &file)
@@ -92,7 +96,12 @@ PanelAnswer askPanel(const QString &socketPath, const QByteArray &requestLine, i
     if (!address)
         return ended(Outcome::Failed, why);
 
-    const QDeadlineTimer deadline(timeoutMs);
+    // The panel acts only before the deadline; a little longer here lets one
+    // that starts at the last moment say so.
+    QByteArray line = requestLine.endsWith('\n') ? requestLine.chopped(1) : requestLine;
+    line += " deadline=" + QByteArray::number(remote::monotonicMs() + timeoutMs) + '\n';
+    QDeadlineTimer deadline(timeoutMs + kGraceMs);
+
     const UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.isValid())
         return ended(Outcome::Failed, qt_error_string());
@@ -107,9 +116,8 @@ PanelAnswer askPanel(const QString &socketPath, const QByteArray &requestLine, i
         QThread::msleep(10);
     }
 
-    for (qsizetype sent = 0; sent < requestLine.size();) {
-        const ssize_t n = ::send(fd.get(), requestLine.constData() + sent, std::size_t(requestLine.size() - sent),
-                                 MSG_NOSIGNAL);
+    for (qsizetype sent = 0; sent < line.size();) {
+        const ssize_t n = ::send(fd.get(), line.constData() + sent, std::size_t(line.size() - sent), MSG_NOSIGNAL);
         const int error = errno;
         if (n >= 0)
             sent += n;
@@ -121,27 +129,48 @@ PanelAnswer askPanel(const QString &socketPath, const QByteArray &requestLine, i
             return ended(Outcome::Failed, qt_error_string(error));
     }
 
-    QByteArray line;
-    while (!line.contains('\n') && line.size() <= remote::kMaxReplyBytes) {
+    const QByteArray takenLine = remote::kTaken + '\n';
+    QByteArray received;
+    bool taken = false;
+    for (;;) {
+        if (!taken && received.startsWith(takenLine)) {
+            taken = true;
+            received.remove(0, takenLine.size());
+            deadline = QDeadlineTimer(PanelAnswer::kActMs);
+        }
+        if (const qsizetype end = received.indexOf('\n'); end >= 0) {
+            const std::optional<remote::Reply> reply = remote::parseReply(received.first(end));
+            if (!reply)
+                return ended(taken ? Outcome::Unknown : Outcome::Failed,
+                             QStringLiteral("the panel's reply is not one of the protocol"));
+            answer.reply = *reply;
+            return ended(Outcome::Answered);
+        }
+        if (received.size() > remote::kMaxReplyBytes + takenLine.size())
+            return ended(taken ? Outcome::Unknown : Outcome::Failed,
+                         QStringLiteral("the panel's reply is not one of the protocol"));
         char bytes[4096];
-        const std::size_t room = std::min(sizeof bytes, std::size_t(remote::kMaxReplyBytes + 1 - line.size()));
-        const ssize_t n = ::recv(fd.get(), bytes, room, 0);
+        const ssize_t n = ::recv(fd.get(), bytes, sizeof bytes, 0);
         const int error = errno;
-        if (n > 0)
-            line.append(bytes, n);
-        else if (n == 0)
-            return ended(Outcome::Failed, QStringLiteral("the panel closed the connection without a reply"));
-        else if (error == EAGAIN && !await(fd.get(), POLLIN, deadline))
-            return ended(Outcome::Silent);
-        else if (error != EAGAIN && error != EINTR)
-            return ended(Outcome::Failed, qt_error_string(error));
+        if (n > 0) {
+            received.append(bytes, n);
+        } else if (n == 0) {
+            return ended(taken ? Outcome::Unknown : Outcome::Failed,
+                         QStringLiteral("the panel closed the connection without a reply"));
+        } else if (error == EAGAIN && !await(fd.get(), POLLIN, deadline)) {
+            if (taken)
+                return ended(Outcome::Unknown);
+            // Too late: from here on "taken" cannot reach us, so the panel will
+            // not start on it. Only one already on its way counts.
+            ::shutdown(fd.get(), SHUT_RD);
+            ssize_t rest = 0;
+            while ((rest = ::recv(fd.get(), bytes, sizeof bytes, MSG_DONTWAIT)) > 0)
+                received.append(bytes, rest);
+            return ended(received.startsWith(takenLine) ? Outcome::Unknown : Outcome::Silent);
+        } else if (error != EAGAIN && error != EINTR) {
+            return ended(taken ? Outcome::Unknown : Outcome::Failed, qt_error_string(error));
+        }
     }
-    const qsizetype end = line.indexOf('\n');
-    const std::optional<remote::Reply> reply = end >= 0 ? remote::parseReply(line.first(end)) : std::nullopt;
-    if (!reply)
-        return ended(Outcome::Failed, QStringLiteral("the panel's reply is not one of the protocol"));
-    answer.reply = *reply;
-    return ended(Outcome::Answered);
 }
 
 } // namespace queltor

@@ -14,15 +14,21 @@ namespace queltor {
 // user has no runtime folder.
 QString panelSocketPath(const QString &settingsFile);
 
-// One request to the panel at socketPath and its reply, waiting at most timeoutMs
-// in all. Blocks: for queltor-ctl and for a panel before its window exists.
+// One request to the panel at socketPath and its reply. The request goes with
+// a deadline timeoutMs from now, after which the panel does not act on it; a
+// panel that has not started on it by then never will. Once it has started,
+// its reply is waited for kActMs more. Blocks: for queltor-ctl and for a panel
+// before its window exists. Every client of the panel asks through here.
 struct PanelAnswer
 {
+    static constexpr int kActMs = 5000;
+
     enum class Outcome {
         Answered, // reply holds the panel's reply
         NoPanel,  // no panel listens there (no socket, or one a killed panel left)
-        Silent,   // a panel took the request but gave no reply in time
-        Failed,   // the socket could not be used; why says why
+        Silent,   // the panel did not start on the request before its deadline: it was not done
+        Unknown,  // the panel started on the request but gave no reply: whether it was done is not known
+        Failed,   // the socket could not be used, and nothing was done; why says why
     };
     Outcome outcome = Outcome::NoPanel;
     remote::Reply reply;

@@ -4,11 +4,15 @@
 #include <QJsonObject>
 #include <QList>
 
+#include <ctime>
+
 namespace queltor::remote {
 
 namespace {
 
 constexpr int kTermDigits = 6;
+constexpr QByteArrayView kDeadline("deadline=");
+constexpr qsizetype kDeadlineDigits = 18; // far beyond any uptime, and within a qint64
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -42,6 +46,18 @@ bool isTerm(QByteArrayView word)
         return false;
     const qsizetype fraction = digitsAt(word, at + 1);
     return fraction >= 1 && fraction <= kTermDigits && at + 1 + fraction == word.size();
+}
+
+// "0" / %x31-39 *17DIGIT: one way of writing each number.
+std::optional<qint64> deadlineWord(QByteArrayView word)
+{
+    if (!word.startsWith(kDeadline))
+        return std::nullopt;
+    const QByteArrayView digits = word.sliced(kDeadline.size());
+    if (digits.isEmpty() || digits.size() > kDeadlineDigits || digitsAt(digits, 0) != digits.size()
+        || (digits.size() > 1 && digits[0] == '0'))
+        return std::nullopt;
+    return digits.toByteArray().toLongLong();
 }
 
 std::optional<Request> refuse(QString *why, const char *text)
@@ -98,10 +114,16 @@ std::optional<Request> parseRequest(QByteArrayView line, QString *why)
             from = i + 1;
         }
     }
+    Request request;
+    if (words.size() > 1 && words.last().startsWith(kDeadline)) {
+        request.deadlineMs = deadlineWord(words.last());
+        if (!request.deadlineMs)
+            return refuse(why, "a deadline is deadline= and milliseconds of CLOCK_MONOTONIC");
+        words.removeLast();
+    }
     const QByteArrayView verb = words.first();
     const qsizetype arguments = words.size() - 1;
 
-    Request request;
     if (verb == "select") {
         const std::optional<int> channel = arguments == 1 ? channelWord(words[1]) : std::nullopt;
         if (!channel)
@@ -139,19 +161,34 @@ std::optional<Request> parseRequest(QByteArrayView line, QString *why)
 
 QByteArray requestLine(const Request &request)
 {
+    QByteArray line;
     switch (request.verb) {
     case Request::Verb::Select:
-        return "select " + twoDigits(request.channel) + '\n';
+        line = "select " + twoDigits(request.channel);
+        break;
     case Request::Verb::Scan:
-        return "scan " + twoDigits(request.start) + ' ' + twoDigits(request.end) + ' ' + request.term + '\n';
+        line = "scan " + twoDigits(request.start) + ' ' + twoDigits(request.end) + ' ' + request.term;
+        break;
     case Request::Verb::Status:
-        return "status\n";
+        line = "status";
+        break;
     case Request::Verb::Stop:
-        return "stop\n";
+        line = "stop";
+        break;
     case Request::Verb::Raise:
-        return "raise\n";
+        line = "raise";
+        break;
     }
-    return {};
+    if (request.deadlineMs)
+        line += ' ' + kDeadline.toByteArray() + QByteArray::number(*request.deadlineMs);
+    return line + '\n';
+}
+
+qint64 monotonicMs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 Reply outsideBank(int channel, int count)

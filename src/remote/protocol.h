@@ -10,11 +10,19 @@
 // request line, one reply line, then the connection ends. The grammar is fixed
 // and short; anything else is refused, never guessed at.
 //
-//   request = ("select" SP channel / "status" / "stop" / "raise"
-//              / "scan" SP channel SP channel SP term) LF
-//   channel = 2DIGIT                              ; 00 to 99
-//   term    = ["-"] 1*6DIGIT ["." 1*6DIGIT]       ; seconds, as the term field takes it
-//   reply   = ("ok" [SP json] / "error" SP code SP text) LF
+//   request  = command [SP deadline] LF
+//   command  = "select" SP channel / "status" / "stop" / "raise"
+//              / "scan" SP channel SP channel SP term
+//   channel  = 2DIGIT                              ; 00 to 99
+//   term     = ["-"] 1*6DIGIT ["." 1*6DIGIT]       ; seconds, as the term field takes it
+//   deadline = "deadline=" ("0" / %x31-39 *17DIGIT) ; milliseconds of CLOCK_MONOTONIC
+//   reply    = ["taken" LF] ("ok" [SP json] / "error" SP code SP text) LF
+//
+// A request with a deadline is acted on only before it; after it the reply is
+// "error timeout" and nothing is done. Before acting on such a request the
+// panel sends "taken": a client that gives up shuts its reading side first
+// (shutdown(SHUT_RD)), so that "taken" then fails to go and the panel does
+// not act; a client that finds "taken" knows the request is being done.
 //
 // Replies are English whatever the panel's language: scripts read them. The
 // text of a port failure is the panel's own message, in its language.
@@ -34,12 +42,13 @@ struct Request
     int channel = 0; // select
     int start = 0;   // scan
     int end = 0;
-    QByteArray term; // scan, as written
+    QByteArray term;                  // scan, as written
+    std::optional<qint64> deadlineMs; // CLOCK_MONOTONIC: not to be acted on from then on
 
     bool operator==(const Request &other) const
     {
         return verb == other.verb && channel == other.channel && start == other.start && end == other.end
-            && term == other.term;
+            && term == other.term && deadlineMs == other.deadlineMs;
     }
 };
 
@@ -49,6 +58,13 @@ std::optional<Request> parseRequest(QByteArrayView line, QString *why = nullptr)
 // The line that asks for request, with its line end. The request must be one
 // parseRequest gives; the line is then the one it reads.
 QByteArray requestLine(const Request &request);
+
+// Now, on the clock deadlines are given in: CLOCK_MONOTONIC, which the
+// processes of one machine share, in milliseconds.
+qint64 monotonicMs();
+
+// What the panel sends, as a line of its own, the moment it starts to act on a request with a deadline.
+inline const QByteArray kTaken = "taken";
 
 // What the panel answers. An error has a code, one of the words below, and a
 // text for a person.
@@ -65,7 +81,7 @@ struct Reply
 
 namespace code {
 inline const QByteArray kRequest = "request"; // not a request of the grammar
-inline const QByteArray kTimeout = "timeout"; // no whole request in time
+inline const QByteArray kTimeout = "timeout"; // no whole request in time, or its deadline passed: not done
 inline const QByteArray kBusy = "busy";       // too many clients at once, or the panel is starting
 inline const QByteArray kChannel = "channel"; // a channel outside the bank
 inline const QByteArray kScan = "scan";       // refused because of the scan, or a scan refused

@@ -59,6 +59,7 @@ int answerWithoutWindow(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    queltor::ignoreBrokenPipes();
     if (const int status = answerWithoutWindow(argc, argv); status >= 0)
         return status;
 

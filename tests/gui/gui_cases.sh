@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # End-to-end cases in a real X window: the real queltor binary on its own Xvfb,
 # COM1 and COM2 mapped to the simulated device, driven from outside with the
-# mouse and the keyboard as a person would. The mouse and keyboard helpers are
-# in scripts/panel-driver.sh, shared with the demo.
+# mouse and the keyboard as a person would. scripts/panel-driver.sh starts the
+# processes; scripts/panel-tree's commands (`tree COMMAND ...`, listed at its
+# top) drive the window, as in the demo.
+#
+# A case is a function case_NAME below and NAME in the list of CMakeLists.txt.
 #
 # Usage: gui_cases.sh CASE PANEL_BINARY DEVSIM_BINARY WORK_DIR
 # On failure WORK_DIR keeps failure.png, the device's log and the panel's log.
@@ -30,12 +33,7 @@ mkdir -p "$work"
 on_exit() {
   local status=$?
   if [ "$status" -ne 0 ]; then
-    if [ -n "${XVFB_PID:-}" ]; then
-      screenshot "$work/failure.png" && echo "screenshot: $work/failure.png" >&2
-    fi
-    if [ -n "${PANEL_PID:-}" ] && ! process_ended "$PANEL_PID"; then
-      panel_tree --timeout 2 dump >"$work/tree.txt" 2>&1 && echo "accessibility tree: $work/tree.txt" >&2
-    fi
+    report_failure "$work"
     echo "--- what the device printed" >&2
     cat "$work/device.log" >&2 2>/dev/null || true
     echo "--- what the panel printed" >&2
@@ -74,11 +72,18 @@ expect_commands() {
   [ -z "$(device_errors)" ] || fail "the device received malformed bytes: $(device_errors)"
 }
 
+# xdotool, never waiting for ever.
+xdo() { timeout 10 xdotool "$@"; }
+
+channel() { printf 'CH %02d' "$1"; }
+
+window_height() { tree size | cut -d' ' -f2; }
+
 # height_changed BEFORE grew|shrank: the window's height moved that way from BEFORE.
 height_changed() {
   case $2 in
-    grew) [ "$(window_height "$PANEL_WINDOW")" -gt "$1" ] ;;
-    shrank) [ "$(window_height "$PANEL_WINDOW")" -lt "$1" ] ;;
+    grew) [ "$(window_height)" -gt "$1" ] ;;
+    shrank) [ "$(window_height)" -lt "$1" ] ;;
   esac
 }
 
@@ -86,11 +91,12 @@ height_changed() {
 # up to the last channel and no further, and the window's height changed that way.
 choose_bank() {
   local before
-  before=$(window_height "$PANEL_WINDOW")
-  choose_channel_count "$1" ||
-    fail "after choosing $1 channels the buttons up to $(channel_button $(($1 - 1))) do not show, or more do"
+  before=$(window_height)
+  tree menu Set "Channel Count" "$1"
+  tree wait "$(channel $(($1 - 1)))" shown && tree wait "$(channel "$1")" not-shown ||
+    fail "after choosing $1 channels the buttons up to $(channel $(($1 - 1))) do not show, or more do"
   wait_until 5 height_changed "$before" "$2" ||
-    fail "after choosing $1 channels the window is $(window_height "$PANEL_WINDOW") px high, was $before: it should have $2"
+    fail "after choosing $1 channels the window is $(window_height) px high, was $before: it should have $2"
 }
 
 # The port chosen in the menu was opened right.
@@ -111,6 +117,21 @@ mean_gap_ms() {
          END { if (NR > 1) printf "%d\n", (last - first) / (NR - 1); else print 0 }'
 }
 
+# device_lock_file PORT: the lock file a program that opens the port's
+# pseudo-terminal takes (/run/lock/LCK..pts_N), from where the device last said it is.
+device_lock_file() {
+  local pts
+  pts=$(sed -nE "s/^[0-9:.]+ $1 (ready|replugged) at .* \(\/dev\/(pts\/[0-9]+)\)\$/\2/p" "$DEVICE_LOG" | tail -n1)
+  [ -n "$pts" ] && echo "/run/lock/LCK..${pts//\//_}"
+}
+
+# start_again: the panel started once more with the same settings, as a user
+# would from the menu; its exit status. The first is to come forward and this one to end.
+start_again() {
+  panel_command
+  timeout 20 "${PANEL_COMMAND[@]}"
+}
+
 ended_with_status() {
   local status=0
   wait_until 10 process_ended "$PANEL_PID" || fail "the panel still runs 10 s after it was told to end"
@@ -125,13 +146,13 @@ case_clicks() {
   start_session ChNum=9 # 100 channels
   wait_ready
   local ch
-  for ch in 0 9 10 55 99 42 42; do click_channel "$ch"; done
+  for ch in 0 9 10 55 99 42 42; do tree click "$(channel "$ch")"; done
   wait_for_commands 7 || true
 
-  choose_menu Set "Serial Port" com2
+  tree menu Set "Serial Port" com2
   wait_until 5 port_opened COM2 || fail "Set > Serial Port > com2 did not open COM2 at 9600 baud"
   device_has ' COM1 closed$' || fail "COM1 was not closed when COM2 was chosen"
-  click_channel 5
+  tree click "CH 05"
   wait_for_commands 8 || true
   wait_for_quiet 0.3 || fail "commands went on arriving"
   expect_commands "COM1 00" "COM1 09" "COM1 10" "COM1 55" "COM1 99" "COM1 42" "COM1 42" "COM2 05"
@@ -143,21 +164,21 @@ case_bank_change() {
   start_session ChNum=9
   wait_ready
   local row1 row6 row9 # where buttons of these rows are while all show
-  row1=$(spot_in_window "CH 15")
-  row6=$(spot_in_window "CH 65")
-  row9=$(spot_in_window "CH 95")
-  click_channel 95
+  read -ra row1 < <(tree spot "CH 15")
+  read -ra row6 < <(tree spot "CH 65")
+  read -ra row9 < <(tree spot "CH 95")
+  tree click "CH 95"
   wait_for_commands 1 || true
 
   choose_bank 10 shrank # rows 1 to 9 hidden
-  click_in_window "$row1" # on the frame below the last row now
-  click_in_window "$row9" # beyond the window now
-  click_channel 5
+  tree click-spot "${row1[@]}" # on the frame below the last row now
+  tree click-spot "${row9[@]}" # beyond the window now
+  tree click "CH 05"
   wait_for_commands 2 || true
 
   choose_bank 60 grew # rows up to 5 back
-  click_in_window "$row6"
-  click_channel 55
+  tree click-spot "${row6[@]}"
+  tree click "CH 55"
   wait_for_commands 3 || true
   wait_for_quiet 0.3 || fail "commands went on arriving"
   expect_commands "COM1 95" "COM1 05" "COM1 55"
@@ -168,14 +189,14 @@ case_bank_change() {
 case_auto_scan() {
   start_session # 20 channels
   wait_ready
-  click Auto
-  choose_in_list "Start CH" 3
-  choose_in_list "End CH" 5
-  type_into "Scan Term" 0.2
-  click "Start Scan"
+  tree click Auto
+  tree choose "Start CH" 3
+  tree choose "End CH" 5
+  tree type "Scan Term" 0.2
+  tree click "Start Scan"
   wait_for_commands 7 10 || fail "the scan sent $(device_command_count) commands in 10 s, expected 7"
-  click_channel 10 # the channel buttons are disabled while scanning
-  click "Stop Scan"
+  tree click "CH 10" # the channel buttons are disabled while scanning
+  tree click "Stop Scan"
   wait_for_quiet 1 5 || fail "the scan went on after Stop Scan" # five terms without a command
   local count
   count=$(device_command_count)
@@ -191,13 +212,13 @@ case_auto_scan() {
 case_file_exit() {
   start_session
   wait_ready
-  click_channel 7
+  tree click "CH 07"
   wait_for_commands 1 || true
-  click Auto
-  type_into "Scan Term" 0.2
-  click "Start Scan" # scan 0 to 19
+  tree click Auto
+  tree type "Scan Term" 0.2
+  tree click "Start Scan" # scan 0 to 19
   wait_for_commands 3 10 || fail "the scan did not start"
-  choose_menu File Exit
+  tree menu File Exit
   ended_with_status 0
   wait_until 5 device_has ' COM1 closed$' || fail "COM1 was not closed"
   wait_for_quiet 1 5 || fail "commands went on arriving after the panel ended"
@@ -218,15 +239,15 @@ case_missing_port() {
   DEVICE_COM1=$work/absent/COM1 write_panel_settings "$work/config"
   start_panel "$panel" "$work/config" "$work/panel.log"
 
-  wait_for_message_box || fail "no message box of the panel appeared"
-  find_main_window >/dev/null || fail "the message box showed without the main window under it"
-  answer_message_box || fail "the message box did not close on Return"
+  tree box >/dev/null || fail "no message box of the panel appeared"
+  tree within 0 window >/dev/null 2>&1 || fail "the message box showed without the main window under it"
+  tree answer || fail "the message box did not close on Return"
   wait_for_panel
   process_ended "$PANEL_PID" && fail "the panel ended after the message box"
 
-  choose_menu Set "Serial Port" com2
+  tree menu Set "Serial Port" com2
   wait_until 5 port_opened COM2 || fail "Set > Serial Port > com2 did not open COM2"
-  click_channel 3
+  tree click "CH 03"
   wait_for_commands 1 || true
   wait_for_quiet 0.3 || fail "commands went on arriving"
   expect_commands "COM2 03"
@@ -237,20 +258,19 @@ case_missing_port() {
 case_high_dpi() {
   QT_SCALE_FACTOR=2 start_session ChNum=9
   wait_ready
-  local tree_width cut
-  read -r tree_width _ < <(panel_tree size)
-  [ "$(window_width "$PANEL_WINDOW")" -eq $((2 * tree_width)) ] ||
-    fail "the window is $(window_width "$PANEL_WINDOW") px wide on screen for $tree_width in the tree, not twice"
-  cut=$(panel_tree clipped)
+  local scale cut
+  scale=$(tree scale)
+  [ "$scale" = 2 ] || fail "the window on screen is $scale times its size in the tree, not twice"
+  cut=$(tree clipped)
   [ -z "$cut" ] || fail "controls cut off: $cut"
-  click_channel 0
-  click_channel 99
-  click Auto
-  choose_in_list "End CH" 2
-  type_into "Scan Term" 0.2
-  click "Start Scan"
+  tree click "CH 00"
+  tree click "CH 99"
+  tree click Auto
+  tree choose "End CH" 2
+  tree type "Scan Term" 0.2
+  tree click "Start Scan"
   wait_for_commands 5 10 || fail "the scan sent $(device_command_count) commands in all, expected 5"
-  click "Stop Scan"
+  tree click "Stop Scan"
   wait_for_quiet 1 5 || fail "the scan went on after Stop Scan"
   local count
   count=$(device_command_count)
@@ -265,17 +285,17 @@ case_screen_reader() {
   wait_ready
   local name
   for name in "Start CH" "End CH" "Scan Term" "@panel=Auto" "@panel=Manual" "@label=Channel"; do
-    on_control wait-state shown "$name" || fail "no control named $name"
+    tree wait "$name" shown || fail "no control named $name"
   done
-  [ "$(control_text "Start CH")" = 0 ] && [ "$(control_text "End CH")" = 99 ] ||
-    fail "the lists show $(control_text "Start CH") and $(control_text "End CH"), expected 0 and 99"
-  click_channel 7 # the click gives the button the focus, too
-  wait_control selected "CH 07" || fail "CH 07 is not exposed as selected"
-  wait_text "Channel display" 07 || fail "the display does not read 07"
-  xdo key --delay 100 4 2
-  wait_control selected "CH 42" || fail "typing 4, 2 did not select CH 42"
-  wait_control unselected "CH 07" || fail "CH 07 stays selected after CH 42"
-  xdo key Return
+  [ "$(tree text "Start CH")" = 0 ] && [ "$(tree text "End CH")" = 99 ] ||
+    fail "the lists show $(tree text "Start CH") and $(tree text "End CH"), expected 0 and 99"
+  tree click "CH 07" # the click gives the button the focus, too
+  tree wait "CH 07" selected || fail "CH 07 is not exposed as selected"
+  tree wait-text Channel 07 || fail "the display does not read 07"
+  tree keys 4 2
+  tree wait "CH 42" selected || fail "typing 4, 2 did not select CH 42"
+  tree wait "CH 07" unselected || fail "CH 07 stays selected after CH 42"
+  tree keys Return
   wait_for_commands 3 || true
   wait_for_quiet 0.3 || fail "commands went on arriving"
   expect_commands "COM1 07" "COM1 42" "COM1 42"
@@ -286,11 +306,11 @@ case_screen_reader() {
 case_korean() {
   PANEL_LANG=ko_KR.UTF-8 start_session
   wait_ready # finds the window by its title, QUELTOR
-  on_control wait-state shown "@panel=자동" || fail "the Auto frame is not named 자동"
-  on_control wait-state shown "시작" || fail "the start list is not named 시작"
-  choose_menu "설정(S)" "채널 수(C)" 40
-  wait_control shown "CH 39" || fail "Set > Channel Count > 40 did not show CH 39"
-  click_channel 35
+  tree wait "@panel=자동" shown || fail "the Auto frame is not named 자동"
+  tree wait "시작" shown || fail "the start list is not named 시작"
+  tree menu "설정(S)" "채널 수(C)" 40
+  tree wait "CH 39" shown || fail "Set > Channel Count > 40 did not show CH 39"
+  tree click "CH 35"
   wait_for_commands 1 || true
   wait_for_quiet 0.3 || fail "commands went on arriving"
   expect_commands "COM1 35"
@@ -302,26 +322,26 @@ case_korean() {
 case_unplug() {
   start_session
   wait_ready
-  wait_status " · connected" || fail "the status bar says \"$(status_text)\", not connected"
-  click_channel 4
+  tree wait-status "* · connected" || fail "the status bar does not say connected"
+  tree click "CH 04"
   wait_for_commands 1 || true
 
   device_command unplug COM1
   wait_until 5 device_has ' COM1 unplugged$' || fail "the device did not unplug COM1"
-  wait_for_message_box || fail "no message told of the unplugged device"
-  wait_status " · not connected: unplugged; reconnects when it is back" ||
-    fail "after the unplug the status bar says \"$(status_text)\""
-  answer_message_box || fail "the message box did not close on Return"
-  click_channel 5 # refused, and not kept for later
-  wait_for_message_box || fail "a click while unplugged gave no message"
-  answer_message_box || fail "the message box did not close on Return"
+  tree box >/dev/null || fail "no message told of the unplugged device"
+  tree wait-status "* · not connected: unplugged; reconnects when it is back" ||
+    fail "the status bar does not tell of the unplug"
+  tree answer || fail "the message box did not close on Return"
+  tree click "CH 05" # refused, and not kept for later
+  tree box >/dev/null || fail "a click while unplugged gave no message"
+  tree answer || fail "the message box did not close on Return"
 
   device_command replug COM1
   wait_until 5 device_has ' COM1 replugged at ' || fail "the device did not replug COM1"
-  wait_status " · connected" || fail "the panel did not reconnect: the status bar says \"$(status_text)\""
+  tree wait-status "* · connected" || fail "the panel did not reconnect"
   [ "$(grep -c ' COM1 opened at 9600 baud, 1 stop bit: ok$' "$DEVICE_LOG")" -eq 2 ] ||
     fail "COM1 was not opened again at 9600 baud"
-  click_channel 6
+  tree click "CH 06"
   wait_for_commands 2 || true
   wait_for_quiet 0.3 || fail "commands went on arriving"
   expect_commands "COM1 04" "COM1 06"
@@ -349,18 +369,18 @@ case_scripting() {
   command -v xmessage >/dev/null || fail "missing: xmessage (x11-utils)"
   start_session # 20 channels
   wait_ready
-  click_channel 3
+  tree click "CH 03"
   wait_for_commands 1 || true
   panel_ctl select 12 || fail "queltor-ctl select 12 ended with status $?"
-  wait_text "Channel display" 12 || fail "the display does not read 12 after queltor-ctl select 12"
-  wait_control selected "CH 12" || fail "CH 12 is not selected after queltor-ctl select 12"
-  wait_control unselected "CH 03" || fail "CH 03 stays selected after queltor-ctl select 12"
+  tree wait-text Channel 12 || fail "the display does not read 12 after queltor-ctl select 12"
+  tree wait "CH 12" selected || fail "CH 12 is not selected after queltor-ctl select 12"
+  tree wait "CH 03" unselected || fail "CH 03 stays selected after queltor-ctl select 12"
   [[ $(panel_ctl status) == *'"channel":12,'* ]] || fail "queltor-ctl status does not report channel 12"
   local said status=0
   said=$(panel_ctl select 30 2>&1) || status=$?
   [ "$status" -eq 1 ] && [ "$said" = "queltor-ctl: channel: channel 30 is not in the bank of 20 channels, 00 to 19" ] ||
     fail "queltor-ctl select 30 on 20 channels ended with $status, saying: $said"
-  ! wait_for_message_box 1 || fail "a message box was left for a script's request"
+  ! tree within 1 box 2>/dev/null || fail "a message box was left for a script's request"
 
   # Another window over the panel.
   xmessage -geometry 1000x700+0+0 "over the panel" &
@@ -372,8 +392,7 @@ case_scripting() {
   start_again || fail "the second start ended with status $?"
   forward() { on_top "$PANEL_WINDOW" && [ "$(xdo getwindowfocus 2>/dev/null)" = "$PANEL_WINDOW" ]; }
   wait_until 10 forward || fail "the second start did not bring the window forward with the focus"
-  [ "$(panel_windows --onlyvisible | while read -r w; do is_main_window "$w" && echo "$w"; done | wc -l)" -eq 1 ] ||
-    fail "more than one main window is on screen"
+  tree window >/dev/null || fail "the panel's one main window is not on screen"
   wait_for_quiet 0.3 || fail "commands went on arriving"
   expect_commands "COM1 03" "COM1 12"
 }

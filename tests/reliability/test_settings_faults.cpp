@@ -81,7 +81,7 @@ private:
 // Where the user's settings would live when XDG_CONFIG_HOME points at home.
 void moveConfigHome(const QString &home) { qputenv("XDG_CONFIG_HOME", QFile::encodeName(home)); }
 
-enum class Fault { Garbage, HugeGarbage, LongValue, Directory, HomeUnderFile, HomeReadOnly };
+enum class Fault { Garbage, HugeGarbage, LongValue, Directory, LinkLoop, DanglingLink, HomeUnderFile, HomeReadOnly };
 enum class Setup { Symlink, ReadOnlyFile, ReadOnlyFolder, OtherUsersFile };
 
 const QString kNotUsed = QStringLiteral("The settings file {file} is not used: it %1. 20 channels are shown; no port "
@@ -167,6 +167,15 @@ void TestSettingsFaults::panelSurvivesSettingsFault_data()
     QTest::newRow("directory in place of the file")
         << Fault::Directory << kNotUsed.arg(folder)
         << kNotSaved.arg(QStringLiteral("the file %1, so it is left as it is").arg(folder));
+    // Opening /dev/ttyS0 would be a guess: the file the user meant cannot be read.
+    for (const auto &[fault, flaw] :
+         {std::pair(Fault::LinkLoop, QStringLiteral("is a loop of symbolic links")),
+          std::pair(Fault::DanglingLink,
+                    QStringLiteral("is a symbolic link to {home}/QUELTOR/gone.conf, which does not exist"))}) {
+        QTest::newRow(fault == Fault::LinkLoop ? "a loop of symbolic links" : "a symbolic link that leads nowhere")
+            << fault << kNotUsed.arg(flaw)
+            << kNotSaved.arg(QStringLiteral("the file %1, so it is left as it is").arg(flaw));
+    }
     const QString underFile = kNotSaved.arg(QStringLiteral("{home}/plain is a file, where a folder should be"));
     QTest::newRow("config home under a regular file") << Fault::HomeUnderFile << underFile << underFile;
     const QString readOnly = kNotSaved.arg(
@@ -203,6 +212,13 @@ void TestSettingsFaults::panelSurvivesSettingsFault()
         break;
     case Fault::Directory:
         QVERIFY(QDir().mkpath(file));
+        break;
+    case Fault::LinkLoop:
+        QVERIFY(QFile::link(QStringLiteral("loop.conf"), file));
+        QVERIFY(QFile::link(QStringLiteral("QUELTOR.conf"), home + QStringLiteral("/QUELTOR/loop.conf")));
+        break;
+    case Fault::DanglingLink:
+        QVERIFY(QFile::link(QStringLiteral("gone.conf"), file));
         break;
     case Fault::HomeUnderFile:
         blocker = home + QStringLiteral("/plain");
@@ -259,15 +275,21 @@ void TestSettingsFaults::panelSurvivesSettingsFault()
         QCOMPARE(panel.messages.count(), 1);
         QCOMPARE(panel.messages.lastText(), filled(saveRefused));
         // Nothing of the file was changed, nor anything left beside it.
+        const bool links = fault == Fault::LinkLoop || fault == Fault::DanglingLink;
         if (fault == Fault::Directory)
             QVERIFY(entries(file).isEmpty());
         else if (!before.isEmpty())
             QVERIFY(fileBytes(file) == before);
+        else if (links)
+            QVERIFY(QFileInfo(file).isSymLink());
         else
             QVERIFY(!QFileInfo::exists(file));
-        QCOMPARE(entries(QFileInfo(file).path()),
-                 before.isEmpty() && fault != Fault::Directory ? QStringList()
-                                                               : QStringList{QStringLiteral("QUELTOR.conf")});
+        QStringList left;
+        if (!before.isEmpty() || fault == Fault::Directory || links)
+            left << QStringLiteral("QUELTOR.conf");
+        if (fault == Fault::LinkLoop)
+            left.prepend(QStringLiteral("loop.conf"));
+        QCOMPARE(entries(QFileInfo(file).path()), left);
 
         // Once the way is clear the next choice is saved, and reads back.
         if (fault == Fault::HomeReadOnly)

@@ -5,7 +5,7 @@
 #include "clocks.h"
 #include "panel.h"
 
-#include "link/port_lock.h"
+#include "lock_files.h"
 #include "shell/controls.h"
 
 #include <QFile>
@@ -54,6 +54,8 @@ void TestUnplug::unplugMidScanThenReplugAtSamePath()
     QCOMPARE(panel.messages.count(), 0);
     auto *status = panel.child<LinkStatusLabel>(QStringLiteral("lblLink"));
     QCOMPARE(status->fullText(), QStringLiteral("COM1 · %1 · connected").arg(link));
+    const QString lock = lockFileOf(link);
+    QVERIFY2(QFile::exists(lock), qPrintable(lock));
 
     panel.chooseAuto();
     panel.setUp(0, 19, QStringLiteral("0.005"));
@@ -78,7 +80,7 @@ void TestUnplug::unplugMidScanThenReplugAtSamePath()
     QCOMPARE(status->fullText(),
              QStringLiteral("COM1 · %1 · not connected: unplugged; reconnects when it is back").arg(link));
     QVERIFY(!panel.window->port().portOpen());
-    QVERIFY(!QFile::exists(port_lock::lockFilePath(panel.com1.slavePath())));
+    QVERIFY(!QFile::exists(lock));
     QVERIFY(panel.window->isVisible());
     const QString shown = panel.display()->text();
 

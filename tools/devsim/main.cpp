@@ -168,7 +168,6 @@ int Simulator::run()
     sigaddset(&ending, SIGTERM);
     sigaddset(&ending, SIGHUP);
     sigprocmask(SIG_BLOCK, &ending, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
     // Started in the background of a terminal, reading it fails instead of stopping the simulator.
     std::signal(SIGTTIN, SIG_IGN);
     m_signals = ::signalfd(-1, &ending, SFD_CLOEXEC | SFD_NONBLOCK);
@@ -647,6 +646,8 @@ void Simulator::printSummary() const
 
 int main(int argc, char *argv[])
 {
+    // A closed output fails the write rather than ending the simulator before its links go.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::vector<std::string> args(argv + 1, argv + argc);
     const ParsedOptions parsed = parseOptions(args);
     if (parsed.options.help || parsed.options.version) {
