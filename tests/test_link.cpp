@@ -1,11 +1,12 @@
 // The link on its own: what it announces when the device goes and comes back,
 // that it reopens the same path by itself, and that it costs nothing while
 // connected and idle.
+#include "link/failure.h"
 #include "link/link.h"
-#include "link/link_error.h"
 #include "link/settings_store.h"
 
 #include "clocks.h"
+#include "failure_of.h"
 #include "lock_files.h"
 #include "pseudo_tty.h"
 #include "temp_config.h"
@@ -31,16 +32,6 @@ bool pointLink(const QString &link, const QString &target)
     QFile::remove(fresh);
     return QFile::link(target, fresh)
         && std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(link).constData()) == 0;
-}
-
-QString errorOf(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const LinkError &e) {
-        return e.message();
-    }
-    return {};
 }
 
 // The timers an object and everything it owns have running.
@@ -111,7 +102,7 @@ void TestLink::goneDeviceIsWaitedForAndReopened()
                                         "reconnects by itself when the device is back.")
                              .arg(on.path);
     if (byWrite)
-        QCOMPARE(errorOf([&] { on.link.output(kCommand); }), gone);
+        QCOMPARE(failureOf([&] { on.link.output(kCommand); }), gone);
     QTRY_COMPARE(on.link.state().kind, LinkState::Kind::Waiting);
     QCOMPARE(on.link.state().text(),
              QStringLiteral("COM1 · %1 · not connected: unplugged; reconnects when it is back").arg(on.path));
@@ -130,7 +121,7 @@ void TestLink::goneDeviceIsWaitedForAndReopened()
     }
 
     // A write while waiting fails as the first did, and nothing of it is kept for later.
-    QCOMPARE(errorOf([&] { on.link.output("V01\r\n"); }), gone);
+    QCOMPARE(failureOf([&] { on.link.output("V01\r\n"); }), gone);
 
     Pty back;
     QVERIFY(pointLink(on.path, back.slavePath()));
@@ -145,15 +136,7 @@ void TestLink::missingDeviceIsWaitedFor()
 {
     LinkOnPty on;
     QFile::remove(on.path);
-    const LinkError refused = [&] {
-        try {
-            on.link.setPortOpen(true);
-        } catch (const LinkError &e) {
-            return e;
-        }
-        return LinkError(QString());
-    }();
-    QCOMPARE(refused.message(),
+    QCOMPARE(failureOf([&] { on.link.setPortOpen(true); }),
              QStringLiteral("COM1 (%1) could not be opened: the device does not exist. Plug the "
                             "device in, or choose it with Set > Serial Port > Choose Device.")
                  .arg(on.path));
@@ -193,8 +176,8 @@ void TestLink::writeToRefusedPortSaysWhy()
                                       .arg(QFileInfo(QCoreApplication::arguments().constFirst()).fileName())
                                       .arg(QCoreApplication::applicationPid())
                                 : QStringLiteral("the device does not exist");
-    QVERIFY(!errorOf([&] { on.link.setPortOpen(true); }).isEmpty());
-    QCOMPARE(errorOf([&] { on.link.output(kCommand); }),
+    QVERIFY(!failureOf([&] { on.link.setPortOpen(true); }).isEmpty());
+    QCOMPARE(failureOf([&] { on.link.output(kCommand); }),
              QStringLiteral("COM1 (%1) could not be written to: the port is not open: %2.").arg(on.path, reason));
     QCOMPARE(on.pty->readAll(), QByteArray());
 }

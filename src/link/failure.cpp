@@ -1,5 +1,6 @@
 #include "link/failure.h"
 
+#include <cstring>
 #include <utility>
 
 namespace queltor {
@@ -28,5 +29,14 @@ Failed::Failed(Failure failure)
     , m_what(m_failure.text().toUtf8())
 {
 }
+
+QString asClause(QString text)
+{
+    if (text.size() > 1 && text.at(0).isUpper() && text.at(1).isLower())
+        text[0] = text.at(0).toLower();
+    return text;
+}
+
+QString errnoClause(int error) { return asClause(QString::fromLocal8Bit(std::strerror(error))); }
 
 } // namespace queltor

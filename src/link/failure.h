@@ -65,6 +65,12 @@ private:
     QByteArray m_what;
 };
 
+// The system's "Not a directory" worded to stand inside our sentence: "...: not a directory."
+QString asClause(QString text);
+
+// The system's words for errno value error, as a clause.
+QString errnoClause(int error);
+
 } // namespace queltor
 
 Q_DECLARE_METATYPE(queltor::Failure)

@@ -1,6 +1,6 @@
 #include "link/link.h"
 
-#include "link/link_error.h"
+#include "link/failure.h"
 #include "link/port_label.h"
 #include "link/settings_text.h"
 
@@ -140,11 +140,11 @@ void Link::setPortOpen(bool open)
     stopWatching();
     try {
         m_port.setPortOpen(true);
-    } catch (const LinkError &e) {
-        if (e.cause() == LinkError::Cause::DeviceMissing)
-            becomeWaiting(m_port.devicePath(), e.condition(), false);
+    } catch (const Failed &e) {
+        if (e.failure().cause == Failure::Cause::DeviceMissing)
+            becomeWaiting(m_port.devicePath(), e.failure().condition, false);
         else
-            becomeClosed(e.condition());
+            becomeClosed(e.failure().condition);
         throw;
     }
     becomeConnected();
@@ -153,23 +153,23 @@ void Link::setPortOpen(bool open)
 void Link::output(const QByteArray &bytes)
 {
     if (m_state.kind == LinkState::Kind::Waiting && m_state.lost)
-        throw LinkError(m_loss);
+        throw Failed(m_loss);
     // A port that could not be opened says why, to a click as to a script.
     if (!m_port.portOpen() && !m_state.reason.isEmpty()) {
-        throw LinkError(portLabel() + QLatin1Char(' ')
-                            + QCoreApplication::translate("queltor::Link",
-                                                          "could not be written to: the port is not open: %1.")
-                                  .arg(m_state.reason),
-                        LinkError::Cause::Other, m_state.reason);
+        Failure notOpen(Failure::Kind::Port,
+                        QCoreApplication::translate("queltor::Link", "%1 could not be written to").arg(portLabel()),
+                        QCoreApplication::translate("queltor::Link", "the port is not open: %1").arg(m_state.reason));
+        notOpen.condition = m_state.reason;
+        throw Failed(notOpen);
     }
     try {
         m_port.output(bytes);
-    } catch (const LinkError &e) {
-        if (e.cause() != LinkError::Cause::DeviceGone)
+    } catch (const Failed &e) {
+        if (e.failure().cause != Failure::Cause::DeviceGone)
             throw;
         // Told at once by the write's own failure: nothing more to announce.
         loseDevice(false);
-        throw LinkError(m_loss);
+        throw Failed(m_loss);
     }
 }
 
@@ -248,10 +248,10 @@ void Link::lookAgain()
         return;
     try {
         m_port.openDevice(m_waitFor);
-    } catch (const LinkError &e) {
-        const QString reason = e.cause() == LinkError::Cause::DeviceMissing && m_state.lost
+    } catch (const Failed &e) {
+        const QString reason = e.failure().cause == Failure::Cause::DeviceMissing && m_state.lost
             ? QCoreApplication::translate("queltor::Link", "unplugged")
-            : e.condition();
+            : e.failure().condition;
         if (reason != m_state.reason) {
             m_state.reason = reason;
             announce();

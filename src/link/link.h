@@ -45,7 +45,7 @@ struct LinkState
 // arms no timer; while waiting it looks at most 1000 / kWaitPollMs times a
 // second besides every change to the path's folder.
 //
-// The calls are SerialPort's and throw LinkError where a handler must know at
+// The calls are SerialPort's and throw Failed where a handler must know at
 // once; an open of a device that does not exist, and a write that finds the
 // device gone, leave the link waiting and still throw. A device that goes
 // away while nothing is written is told through failed(), once.

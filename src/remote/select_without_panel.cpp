@@ -2,7 +2,7 @@
 
 #include "channel/bank.h"
 #include "channel/command.h"
-#include "link/link_error.h"
+#include "link/failure.h"
 #include "link/serial_port.h"
 #include "link/settings_store.h"
 #include "link/stored_choices.h"
@@ -30,8 +30,8 @@ remote::Reply selectWithoutPanel(const SettingsStore &store, int channel, QStrin
         port.setPortOpen(true);
         port.output(channelCommand(channel));
         port.setPortOpen(false);
-    } catch (const LinkError &e) {
-        return remote::Reply::failed(code::kPort, e.message());
+    } catch (const Failed &e) {
+        return remote::Reply::failed(code::kPort, e.failure().text());
     }
     return remote::Reply::done();
 }
