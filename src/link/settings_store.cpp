@@ -1,6 +1,7 @@
 #include "link/settings_store.h"
 
-#include "link/link_error.h"
+#include "link/failure.h"
+#include "link/port_label.h"
 #include "link/settings_text.h"
 
 #include <QCoreApplication>
@@ -228,10 +229,7 @@ bool SettingsStore::contains(const QString &key) const { return lookup(m_files, 
 
 void SettingsStore::write(const QString &key, const QString &text) { save(kSettings, key, text.toUtf8()); }
 
-void SettingsStore::writePortDevice(int port, const QByteArray &device)
-{
-    save(kPorts, QStringLiteral("COM%1").arg(port), device);
-}
+void SettingsStore::writePortDevice(int port, const QByteArray &device) { save(kPorts, portLabel(port), device); }
 
 void SettingsStore::save(QByteArrayView group, const QString &key, const QByteArray &value)
 {
@@ -241,9 +239,11 @@ void SettingsStore::save(QByteArrayView group, const QString &key, const QByteAr
         ? file
         : QCoreApplication::translate("queltor::SettingsStore", "%1 (a link to %2)").arg(file, target);
     const auto fail = [&](const QString &why) {
-        throw LinkError(
-            QCoreApplication::translate("queltor::SettingsStore", "The setting %1 could not be saved to %2: %3.")
-                .arg(key, where, why));
+        throw Failed(
+            Failure(Failure::Kind::NotSaved,
+                    QCoreApplication::translate("queltor::SettingsStore", "The setting %1 could not be saved to %2")
+                        .arg(key, where),
+                    why));
     };
     if (characters(value) > settings_text::kMaxValueChars)
         fail(QCoreApplication::translate("queltor::SettingsStore", "the text is longer than 1,000 characters"));
@@ -315,7 +315,7 @@ void SettingsStore::save(QByteArrayView group, const QString &key, const QByteAr
 std::optional<QByteArray> SettingsStore::portDevice(int port) const
 {
     bool known = true;
-    const std::optional<QByteArray> mapped = lookup(m_files, kPorts, "COM" + QByteArray::number(port), &known);
+    const std::optional<QByteArray> mapped = lookup(m_files, kPorts, portLabel(port).toLatin1(), &known);
     if (!known)
         return std::nullopt;
     return mapped && !mapped->isEmpty() ? *mapped : defaultPortDevice(port);

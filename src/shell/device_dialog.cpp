@@ -35,34 +35,34 @@ DeviceDialog::DeviceDialog(const QList<SerialDevice> &devices, const QString &po
 
     auto *listLabel = new QLabel(tr("&Devices plugged in:"), this);
     layout->addWidget(listLabel);
-    m_list = new QTreeWidget(this);
-    m_list->setObjectName(QStringLiteral("lstDevices"));
-    m_list->setHeaderLabels(
+    lstDevices = new QTreeWidget(this);
+    lstDevices->setObjectName(QStringLiteral("lstDevices"));
+    lstDevices->setHeaderLabels(
         {tr("Device"), tr("System path"), tr("Description"), tr("Manufacturer"), tr("Serial number")});
-    m_list->setRootIsDecorated(false);
-    m_list->setUniformRowHeights(true);
-    m_list->setAllColumnsShowFocus(true);
-    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    listLabel->setBuddy(m_list);
-    m_list->setAccessibleName(spokenCaption(listLabel->text()));
+    lstDevices->setRootIsDecorated(false);
+    lstDevices->setUniformRowHeights(true);
+    lstDevices->setAllColumnsShowFocus(true);
+    lstDevices->setSelectionMode(QAbstractItemView::SingleSelection);
+    listLabel->setBuddy(lstDevices);
+    lstDevices->setAccessibleName(spokenCaption(listLabel->text()));
     for (const SerialDevice &device : std::as_const(m_devices)) {
         // Bytes that are not UTF-8 show as \xNN; the path stored is the bytes themselves.
-        auto *item = new QTreeWidgetItem(m_list,
+        auto *item = new QTreeWidgetItem(lstDevices,
                                          {settings_text::forDisplay(device.storedPath()),
                                           settings_text::forDisplay(device.systemPath), device.description,
                                           device.manufacturer, device.serialNumber});
         item->setToolTip(0, item->text(0));
     }
-    for (int column = 0; column < m_list->columnCount(); ++column)
-        m_list->resizeColumnToContents(column);
+    for (int column = 0; column < lstDevices->columnCount(); ++column)
+        lstDevices->resizeColumnToContents(column);
     // Every column whole where the screen allows: by-id links run to some 70 characters.
-    int columnsWidth = 2 * m_list->frameWidth() + m_list->verticalScrollBar()->sizeHint().width();
-    for (int column = 0; column < m_list->columnCount(); ++column)
-        columnsWidth += m_list->columnWidth(column);
+    int columnsWidth = 2 * lstDevices->frameWidth() + lstDevices->verticalScrollBar()->sizeHint().width();
+    for (int column = 0; column < lstDevices->columnCount(); ++column)
+        columnsWidth += lstDevices->columnWidth(column);
     const int width = qMin(qMax(columnsWidth, fontMetrics().averageCharWidth() * kMinWidthChars),
                            screen()->availableGeometry().width() * 8 / 10);
-    m_list->setMinimumSize(width, m_list->header()->sizeHint().height() + fontMetrics().height() * kListRows);
-    layout->addWidget(m_list);
+    lstDevices->setMinimumSize(width, lstDevices->header()->sizeHint().height() + fontMetrics().height() * kListRows);
+    layout->addWidget(lstDevices);
 
     auto *none = new QLabel(tr("No serial devices found"), this);
     none->setObjectName(QStringLiteral("lblNoDevices"));
@@ -70,60 +70,60 @@ DeviceDialog::DeviceDialog(const QList<SerialDevice> &devices, const QString &po
     layout->addWidget(none);
     none->setVisible(m_devices.isEmpty());
     listLabel->setVisible(!m_devices.isEmpty());
-    m_list->setVisible(!m_devices.isEmpty());
+    lstDevices->setVisible(!m_devices.isEmpty());
 
     auto *form = new QFormLayout;
-    m_path = new QLineEdit(settings_text::forDisplay(current), this);
-    m_path->setObjectName(QStringLiteral("txtPath"));
-    m_path->setMinimumWidth(fontMetrics().averageCharWidth() * kMinWidthChars);
+    txtPath = new QLineEdit(settings_text::forDisplay(current), this);
+    txtPath->setObjectName(QStringLiteral("txtPath"));
+    txtPath->setMinimumWidth(fontMetrics().averageCharWidth() * kMinWidthChars);
     auto *pathLabel = new QLabel(tr("&Path:"), this);
-    pathLabel->setBuddy(m_path);
-    m_path->setAccessibleName(spokenCaption(pathLabel->text()));
-    form->addRow(pathLabel, m_path);
+    pathLabel->setBuddy(txtPath);
+    txtPath->setAccessibleName(spokenCaption(pathLabel->text()));
+    form->addRow(pathLabel, txtPath);
     layout->addLayout(form);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    m_ok = buttons->button(QDialogButtonBox::Ok);
-    m_ok->setObjectName(QStringLiteral("cmdOK"));
-    m_ok->setText(tr("&Open"));
-    m_ok->setDefault(true); // Enter in the list or the field opens
-    m_ok->setEnabled(!m_chosen.isEmpty());
+    cmdOK = buttons->button(QDialogButtonBox::Ok);
+    cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    cmdOK->setText(tr("&Open"));
+    cmdOK->setDefault(true); // Enter in the list or the field opens
+    cmdOK->setEnabled(!m_chosen.isEmpty());
     buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cmdCancel"));
     layout->addWidget(buttons);
 
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     // Selection, not the current row: the list makes its first row current when it takes the focus.
-    connect(m_list, &QTreeWidget::itemSelectionChanged, this, &DeviceDialog::deviceChosen);
-    connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] {
-        if (m_ok->isEnabled())
+    connect(lstDevices, &QTreeWidget::itemSelectionChanged, this, &DeviceDialog::deviceChosen);
+    connect(lstDevices, &QTreeWidget::itemDoubleClicked, this, [this] {
+        if (cmdOK->isEnabled())
             accept();
     });
-    connect(m_path, &QLineEdit::textEdited, this, &DeviceDialog::pathEdited);
+    connect(txtPath, &QLineEdit::textEdited, this, &DeviceDialog::pathEdited);
 
     // The device the port is on now, where the list has it.
     for (int row = 0; row < m_devices.size(); ++row) {
         const SerialDevice &device = m_devices.at(row);
         if (!current.isEmpty() && (current == device.systemPath || current == device.stableLink)) {
-            m_list->setCurrentItem(m_list->topLevelItem(row));
+            lstDevices->setCurrentItem(lstDevices->topLevelItem(row));
             break;
         }
     }
     if (m_devices.isEmpty())
-        m_path->setFocus();
+        txtPath->setFocus();
     else
-        m_list->setFocus();
+        lstDevices->setFocus();
 }
 
 void DeviceDialog::deviceChosen()
 {
-    const QList<QTreeWidgetItem *> selected = m_list->selectedItems();
+    const QList<QTreeWidgetItem *> selected = lstDevices->selectedItems();
     if (selected.isEmpty())
         return;
-    const int row = m_list->indexOfTopLevelItem(selected.first());
+    const int row = lstDevices->indexOfTopLevelItem(selected.first());
     m_chosen = m_devices.at(row).storedPath();
-    m_path->setText(settings_text::forDisplay(m_chosen));
-    m_ok->setEnabled(true);
+    txtPath->setText(settings_text::forDisplay(m_chosen));
+    cmdOK->setEnabled(true);
 }
 
 void DeviceDialog::pathEdited(const QString &text)
@@ -131,9 +131,9 @@ void DeviceDialog::pathEdited(const QString &text)
     // Blanks around a typed or pasted path are taken for slips of the hand.
     m_chosen = QFile::encodeName(text.trimmed());
     // The list no longer names the choice.
-    const QSignalBlocker quiet(m_list);
-    m_list->clearSelection();
-    m_ok->setEnabled(!m_chosen.isEmpty());
+    const QSignalBlocker quiet(lstDevices);
+    lstDevices->clearSelection();
+    cmdOK->setEnabled(!m_chosen.isEmpty());
 }
 
 } // namespace queltor

@@ -32,9 +32,9 @@ private:
 
     QList<SerialDevice> m_devices;
     QByteArray m_chosen;
-    QTreeWidget *m_list = nullptr;
-    QLineEdit *m_path = nullptr;
-    QPushButton *m_ok = nullptr;
+    QTreeWidget *lstDevices = nullptr;
+    QLineEdit *txtPath = nullptr;
+    QPushButton *cmdOK = nullptr;
 };
 
 } // namespace queltor
