@@ -185,8 +185,8 @@ void TestCtl::withoutPanel_data()
         << QByteArray("queltor-ctl: port: COM1 (%1) could not be opened: the port is in use by test_ctl (PID ");
     QTest::newRow("unusable stored port, as the panel: COM1")
         << QStringList{"ComPort=abc"} << "select 07" << 0 << commands({7}) << QByteArray() << QByteArray()
-        << QByteArray("queltor-ctl: warning: The stored setting ComPort (\"abc\") is not a port number of 1 to 255; "
-                      "COM1 is used instead.\n");
+        << QByteArray("queltor-ctl: warning: The stored setting ComPort (\"abc\") is not used: it is not a port "
+                      "number of 1 to 255. COM1 is used instead.\n");
     QTest::newRow("status") << QStringList{} << "status" << 3 << QByteArray() << QByteArray()
                             << QByteArray("{\"panel\":false}\n") << QByteArray();
     QTest::newRow("scan") << QStringList{} << "scan --start 1 --end 2 --term 1" << 3 << QByteArray() << QByteArray()

@@ -55,23 +55,18 @@ bool publish(const QByteArray &folder, const QByteArrayList &entries, const QByt
     return true;
 }
 
-// Runs work on the dialog while it is open (exec() blocks the caller); it is
-// cancelled afterwards if work left it open.
+// Runs work on the dialog Choose Device opens; it is cancelled afterwards if
+// work left it open, and gone once the event loop has run.
 void whileDialogIsOpen(Panel &panel, const std::function<void(DeviceDialog *)> &work)
 {
-    bool done = false;
-    QTimer::singleShot(0, [&] {
-        auto *dialog = qobject_cast<DeviceDialog *>(QApplication::activeModalWidget());
-        QVERIFY(dialog);
-        const auto closeAnyway = qScopeGuard([dialog] {
-            if (dialog->isVisible())
-                dialog->reject();
-        });
-        work(dialog);
-        done = true;
-    });
     panel.choose(QStringLiteral("mnuChooseDevice"));
-    QVERIFY(done);
+    const QPointer<DeviceDialog> dialog = qobject_cast<DeviceDialog *>(QApplication::activeModalWidget());
+    QVERIFY(dialog);
+    QTRY_VERIFY(dialog->isActiveWindow()); // as the operator meets it
+    work(dialog);
+    if (dialog && dialog->isVisible())
+        dialog->reject();
+    QTRY_VERIFY(dialog.isNull());
 }
 
 } // namespace

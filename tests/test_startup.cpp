@@ -134,18 +134,18 @@ void TestStartup::badStoredTextFallsBackToDefault_data()
     QTest::addColumn<bool>("fileUsable");
 
     QTest::newRow("ChNum") << kChNum << "abc"
-                           << "The stored setting ChNum (\"abc\") is not a channel count of 10 to 100; "
-                              "20 channels are used instead."
+                           << "The stored setting ChNum (\"abc\") is not used: it is not a channel count of 10 "
+                              "to 100. 20 channels are used instead."
                            << true;
     QTest::newRow("ComPort") << kComPort << "COM2"
-                             << "The stored setting ComPort (\"COM2\") is not a port number of 1 to 255; "
-                                "COM1 is used instead."
+                             << "The stored setting ComPort (\"COM2\") is not used: it is not a port number of 1 "
+                                "to 255. COM1 is used instead."
                              << true;
     // Shown as the characters it is made of, cut short: no headline, no image.
     QTest::newRow("rich text") << kChNum << R"(<h1 style="color:red">CALL SUPPORT</h1><img src="/any/local.png">)"
                                << QStringLiteral("The stored setting ChNum (\"<h1 style=\"color:red\">CALL SUPPORT"
-                                                 "</h1><\u2026\") is not a channel count of 10 to 100; 20 channels "
-                                                 "are used instead.")
+                                                 "</h1><\u2026\") is not used: it is not a channel count of 10 to "
+                                                 "100. 20 channels are used instead.")
                                << true;
     const QString unused = QStringLiteral("The settings file {file} is not used: it %1. 20 channels are shown; no "
                                           "port is opened and no choice is saved until the file is mended or removed.");

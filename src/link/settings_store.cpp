@@ -1,6 +1,7 @@
 #include "link/settings_store.h"
 
-#include "link/link_error.h"
+#include "link/failure.h"
+#include "link/port_label.h"
 #include "link/settings_text.h"
 
 #include <QCoreApplication>
@@ -109,7 +110,7 @@ std::optional<QByteArray> lookup(const QStringList &files, QByteArrayView group,
 
 std::optional<QByteArray> portEntry(const QStringList &files, int port, bool *known)
 {
-    return lookup(files, kPorts, "COM" + QByteArray::number(port), known);
+    return lookup(files, kPorts, portLabel(port).toLatin1(), known);
 }
 
 // UTF-8 text's length in characters, as the limit on a value counts them.
@@ -235,7 +236,7 @@ void SettingsStore::write(const QString &key, const QString &text) { save(kSetti
 
 void SettingsStore::writePortDevice(int port, const QByteArray &device)
 {
-    save(kPorts, QStringLiteral("COM%1").arg(port), device);
+    save(kPorts, portLabel(port), device);
     m_runDevices.remove(port);
 }
 
@@ -247,9 +248,11 @@ void SettingsStore::save(QByteArrayView group, const QString &key, const QByteAr
         ? file
         : QCoreApplication::translate("queltor::SettingsStore", "%1 (a link to %2)").arg(file, target);
     const auto fail = [&](const QString &why) {
-        throw LinkError(
-            QCoreApplication::translate("queltor::SettingsStore", "The setting %1 could not be saved to %2: %3.")
-                .arg(key, where, why));
+        throw Failed(
+            Failure(Failure::Kind::NotSaved,
+                    QCoreApplication::translate("queltor::SettingsStore", "The setting %1 could not be saved to %2")
+                        .arg(key, where),
+                    why));
     };
     if (characters(value) > settings_text::kMaxValueChars)
         fail(QCoreApplication::translate("queltor::SettingsStore", "the text is longer than 1,000 characters"));

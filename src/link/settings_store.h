@@ -32,7 +32,7 @@ public:
     bool contains(const QString &key) const;
 
     // Stores text under key in group Settings, on disk before it returns; a
-    // text equal to the stored one is not written at all. Throws LinkError,
+    // text equal to the stored one is not written at all. Throws Failed,
     // saying what could not be written and why, and then nothing is pending.
     void write(const QString &key, const QString &text);
 

@@ -48,12 +48,12 @@ private:
     Lister m_lister;
     QList<SerialDevice> m_devices;
     QByteArray m_chosen;
-    QLabel *m_introduction = nullptr;
+    QLabel *lblIntroduction = nullptr;
     QLabel *m_listLabel = nullptr;
-    QLabel *m_none = nullptr;
-    QTreeWidget *m_list = nullptr;
-    QLineEdit *m_path = nullptr;
-    QPushButton *m_ok = nullptr;
+    QLabel *lblNoDevices = nullptr;
+    QTreeWidget *lstDevices = nullptr;
+    QLineEdit *txtPath = nullptr;
+    QPushButton *cmdOK = nullptr;
 };
 
 } // namespace queltor

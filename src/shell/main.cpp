@@ -5,6 +5,7 @@
 #include "remote/panel_socket.h"
 #include "shell/main_window.h"
 #include "shell/panel_options.h"
+#include "shell/panel_requests.h"
 #include "shell/translations.h"
 
 #include <QApplication>
@@ -92,11 +93,10 @@ int main(int argc, char *argv[])
     queltor::ExitSignals exitSignals;
     queltor::frmMain window(store);
     QObject::connect(&exitSignals, &queltor::ExitSignals::received, &window, &QWidget::close);
-    control.setHandler([&window](const queltor::remote::Request &request) { return window.answer(request); });
+    queltor::PanelRequests requests(window);
+    control.setHandler([&requests](const queltor::remote::Request &request) { return requests.answer(request); });
+    // What start-up could not use is told in boxes over the window, once it is shown.
     window.Form_Load();
-    // Told to end while start-up's message was showing, before the loop ran.
-    if (exitSignals.count() > 0)
-        return 0;
     window.show();
     QMetaObject::invokeMethod(&window, &queltor::frmMain::offerDevice, Qt::QueuedConnection);
     return QApplication::exec();

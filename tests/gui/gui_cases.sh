@@ -231,7 +231,7 @@ case_file_exit() {
   expect_commands "COM1 07" "${expected[@]}"
 }
 
-# COM1 leads nowhere: the message box comes first, then the window, which works on with COM2.
+# COM1 leads nowhere: the window comes up with the message box over it, and works on with COM2.
 case_missing_port() {
   start_xserver "$work/x"
   start_buses "$work/x"
@@ -240,7 +240,7 @@ case_missing_port() {
   start_panel "$panel" "$work/config" "$work/panel.log"
 
   tree box >/dev/null || fail "no message box of the panel appeared"
-  ! tree within 0 window 2>/dev/null || fail "the main window showed before the message box was answered"
+  tree within 0 window >/dev/null 2>&1 || fail "the message box showed without the main window under it"
   tree answer || fail "the message box did not close on Return"
   wait_for_panel
   process_ended "$PANEL_PID" && fail "the panel ended after the message box"
