@@ -15,6 +15,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSerialPort>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -53,9 +54,9 @@ Run ctl(const QStringList &args) { return run(QStringLiteral(QUELTOR_CTL), args)
 class PanelProcess
 {
 public:
-    PanelProcess()
+    explicit PanelProcess(const QStringList &args = {})
     {
-        m_process.start(QStringLiteral(QUELTOR_PANEL), {});
+        m_process.start(QStringLiteral(QUELTOR_PANEL), args);
         m_process.waitForStarted();
     }
     ~PanelProcess()
@@ -68,12 +69,12 @@ public:
             m_process.waitForFinished();
         }
     }
-    // Until queltor-ctl reaches it.
-    bool serving()
+    // Until queltor-ctl reaches it, with these options.
+    bool serving(const QStringList &options = {})
     {
         const QDeadlineTimer deadline(20000);
         while (!deadline.hasExpired() && running()) {
-            if (ctl({QStringLiteral("status")}).status == 0)
+            if (ctl(options + QStringList{QStringLiteral("status")}).status == 0)
                 return true;
             QThread::msleep(50);
         }
@@ -103,6 +104,8 @@ private slots:
     void withoutPanel_data();
     void withoutPanel();
     void throughThePanel();
+    void panelPerSettingsFile();
+    void deviceForOneRun();
     void stoppedPanelDoesNotActLate();
     void unknownOutcomeHasItsOwnStatus();
     void strangersAreCutOff();
@@ -133,7 +136,7 @@ void TestCtl::commandLine_data()
     QTest::addColumn<QByteArray>("err");
 
     QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0
-                            << QByteArray("Usage: queltor-ctl select CH\n") << QByteArray();
+                            << QByteArray("Usage: queltor-ctl [--config FILE] select CH\n") << QByteArray();
     QTest::newRow("--version") << QStringList{QStringLiteral("status"), QStringLiteral("--version")} << 0
                                << QByteArray("queltor-ctl " QUELTOR_VERSION "\n") << QByteArray();
     const QByteArray usage("queltor-ctl: usage: ");
@@ -260,6 +263,54 @@ void TestCtl::throughThePanel()
     QVERIFY(next.serving());
     QCOMPARE(ctl({QStringLiteral("select"), QStringLiteral("05")}).status, 0);
     QCOMPARE(m_com1->read(5, 2000), commands({5}));
+}
+
+// Two switchers on one desk: a settings file each, named on the command line.
+void TestCtl::panelPerSettingsFile()
+{
+    QTemporaryDir dir;
+    Pty deviceA;
+    Pty deviceB;
+    const QString fileA = dir.filePath(QStringLiteral("a.conf"));
+    const QString fileB = dir.filePath(QStringLiteral("b.conf"));
+    QSettings(fileA, QSettings::IniFormat).setValue(QStringLiteral("Ports/COM1"), deviceA.slavePath());
+    QSettings(fileB, QSettings::IniFormat).setValue(QStringLiteral("Ports/COM1"), deviceB.slavePath());
+    const QStringList configA{QStringLiteral("--config"), fileA};
+    const QStringList configB{QStringLiteral("--config"), fileB};
+    PanelProcess panelA(configA);
+    PanelProcess panelB(configB);
+    QVERIFY(panelA.serving(configA));
+    QVERIFY(panelB.serving(configB));
+    QCOMPARE(ctl(configB + QStringList{QStringLiteral("select"), QStringLiteral("09")}).status, 0);
+    QCOMPARE(deviceB.read(5, 2000), commands({9}));
+    QCOMPARE(deviceA.readAll(), QByteArray());
+    QCOMPARE(ctl(configA + QStringList{QStringLiteral("select"), QStringLiteral("03")}).status, 0);
+    QCOMPARE(deviceA.read(5, 2000), commands({3}));
+    QCOMPARE(deviceB.readAll(), QByteArray());
+    // The user's own file names no panel of the two.
+    QCOMPARE(ctl({QStringLiteral("status")}).status, 3);
+    QCOMPARE(m_com1->readAll(), QByteArray());
+}
+
+void TestCtl::deviceForOneRun()
+{
+    Pty once;
+    m_config->setValue(QStringLiteral("Settings"), QStringLiteral("ChNum"), QStringLiteral("1"));
+    QFile file(m_config->fileName());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    {
+        PanelProcess panel({QStringLiteral("--device"), once.slavePath()});
+        QVERIFY(panel.serving());
+        const Run status = ctl({QStringLiteral("status")});
+        QCOMPARE(QJsonDocument::fromJson(status.out).object()[QStringLiteral("device")].toString(), once.slavePath());
+        QCOMPARE(ctl({QStringLiteral("select"), QStringLiteral("05")}).status, 0);
+        QCOMPARE(once.read(5, 2000), commands({5}));
+    }
+    QCOMPARE(m_com1->readAll(), QByteArray());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), before);
 }
 
 // "timeout" means not done: a panel stopped past the request's deadline never sends it.

@@ -204,13 +204,18 @@ void TestSettingsStore::portDeviceChangesOneLine()
     if (!before.isEmpty())
         QVERIFY(putFile(config.fileName(), before));
 
+    // A device for this run only is never written, and gives way to one that is saved.
     SettingsStore store;
+    store.setRunDevice(port, "/dev/for-this-run");
+    QCOMPARE(store.portDevice(port), std::optional<QByteArray>("/dev/for-this-run"));
+    QVERIFY(store.namesPortDevice(port));
     const QString failure = failureOf([&] { store.writePortDevice(port, device); });
     QCOMPARE(failure,
              why.isEmpty() ? QString()
                            : QStringLiteral("The setting COM%1 could not be saved to %2: %3.")
                                  .arg(QString::number(port), config.fileName(), why));
     QCOMPARE(fileBytes(config.fileName()), after);
+    QCOMPARE(store.portDevice(port), std::optional<QByteArray>(why.isEmpty() ? device : "/dev/for-this-run"));
     if (why.isEmpty())
         QCOMPARE(SettingsStore().portDevice(port), std::optional(device));
 }

@@ -65,6 +65,22 @@
         <source>&amp;Open</source>
         <translation>열기(&amp;O)</translation>
     </message>
+    <message>
+        <source>&amp;Refresh</source>
+        <translation>새로 고침(&amp;R)</translation>
+    </message>
+    <message>
+        <source>this panel</source>
+        <translation>이 패널</translation>
+    </message>
+    <message>
+        <source>%1 (PID %2)</source>
+        <translation>%1(PID %2)</translation>
+    </message>
+    <message>
+        <source>In use by</source>
+        <translation>사용 중인 프로그램</translation>
+    </message>
 </context>
 <context>
     <name>queltor::Link</name>
@@ -497,6 +513,10 @@
     <message>
         <source>Choose &amp;Device…</source>
         <translation>장치 선택(&amp;D)…</translation>
+    </message>
+    <message>
+        <source>No device is set for %1 yet, and a serial adapter is plugged in. Choose the one the switch is connected to: it is saved, and opened at every start.</source>
+        <translation>%1에 설정된 장치가 아직 없고, 직렬 어댑터가 연결되어 있습니다. 스위치가 연결된 어댑터를 고르십시오. 선택한 장치는 저장되어 시작할 때마다 열립니다.</translation>
     </message>
 </context>
 </TS>

@@ -60,6 +60,11 @@ expect_output "Usage: queltor-ctl" "${bare[@]}" "$root/usr/bin/queltor-ctl" --he
 expect_output "queltor-devsim $version" "${bare[@]}" "$root/usr/bin/queltor-devsim" --version
 expect_output "Usage: queltor-devsim" "${bare[@]}" "$root/usr/bin/queltor-devsim" --help
 
+# Shell completion where bash-completion looks for it, for each program.
+for program in queltor queltor-ctl queltor-devsim; do
+  [ -f "$root/usr/share/bash-completion/completions/$program" ] || fail "no bash completion for $program"
+done
+
 # Qt still reads its own arguments: an unknown platform stops the panel.
 # Qt aborts; the outer braces keep bash's own "Aborted" notice out of the log.
 { (ulimit -c 0; "${bare[@]}" "$root/usr/bin/queltor" -platform no-such-platform) >/dev/null 2>"$scratch/stderr"; } 2>/dev/null

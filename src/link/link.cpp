@@ -1,11 +1,11 @@
 #include "link/link.h"
 
+#include "link/device_watch.h"
 #include "link/failure.h"
 #include "link/port_label.h"
 #include "link/settings_text.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -226,15 +226,7 @@ void Link::stopWatching()
 // exists: a change there is the path coming or going.
 void Link::watchPath(const QByteArray &device)
 {
-    QString folder = QFileInfo(QFile::decodeName(SerialPort::location(device))).absolutePath();
-    while (!QFileInfo(folder).isDir() && !QDir(folder).isRoot())
-        folder = QFileInfo(folder).absolutePath();
-    const QStringList watched = m_watcher->directories();
-    if (watched == QStringList{folder})
-        return;
-    if (!watched.isEmpty())
-        m_watcher->removePaths(watched);
-    m_watcher->addPath(folder);
+    watchFolder(*m_watcher, QFileInfo(QFile::decodeName(SerialPort::location(device))).absolutePath());
 }
 
 void Link::lookAgain()

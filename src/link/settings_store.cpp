@@ -108,6 +108,11 @@ std::optional<QByteArray> lookup(const QStringList &files, QByteArrayView group,
     return std::nullopt;
 }
 
+std::optional<QByteArray> portEntry(const QStringList &files, int port, bool *known)
+{
+    return lookup(files, kPorts, portLabel(port).toLatin1(), known);
+}
+
 // UTF-8 text's length in characters, as the limit on a value counts them.
 qsizetype characters(QByteArrayView text)
 {
@@ -229,7 +234,11 @@ bool SettingsStore::contains(const QString &key) const { return lookup(m_files, 
 
 void SettingsStore::write(const QString &key, const QString &text) { save(kSettings, key, text.toUtf8()); }
 
-void SettingsStore::writePortDevice(int port, const QByteArray &device) { save(kPorts, portLabel(port), device); }
+void SettingsStore::writePortDevice(int port, const QByteArray &device)
+{
+    save(kPorts, portLabel(port), device);
+    m_runDevices.remove(port);
+}
 
 void SettingsStore::save(QByteArrayView group, const QString &key, const QByteArray &value)
 {
@@ -314,11 +323,22 @@ void SettingsStore::save(QByteArrayView group, const QString &key, const QByteAr
 
 std::optional<QByteArray> SettingsStore::portDevice(int port) const
 {
+    if (const auto run = m_runDevices.constFind(port); run != m_runDevices.cend())
+        return *run;
     bool known = true;
-    const std::optional<QByteArray> mapped = lookup(m_files, kPorts, portLabel(port).toLatin1(), &known);
+    const std::optional<QByteArray> mapped = portEntry(m_files, port, &known);
     if (!known)
         return std::nullopt;
     return mapped && !mapped->isEmpty() ? *mapped : defaultPortDevice(port);
+}
+
+bool SettingsStore::namesPortDevice(int port) const
+{
+    if (m_runDevices.contains(port))
+        return true;
+    bool known = true;
+    const std::optional<QByteArray> mapped = portEntry(m_files, port, &known);
+    return known && mapped && !mapped->isEmpty();
 }
 
 QByteArray SettingsStore::defaultPortDevice(int port) { return "/dev/ttyS" + QByteArray::number(port - 1); }

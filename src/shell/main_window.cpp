@@ -3,6 +3,7 @@
 #include "channel/bank.h"
 #include "channel/command.h"
 #include "channel/numbers.h"
+#include "link/device_watch.h"
 #include "link/port_choice.h"
 #include "link/port_label.h"
 #include "link/stored_choices.h"
@@ -28,6 +29,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 
 #include <chrono>
@@ -115,8 +117,9 @@ void frmMain::wire(const Sender *sender, Signal signal, Handler handler)
     });
 }
 
-frmMain::frmMain(QWidget *parent)
+frmMain::frmMain(const SettingsStore &store, QWidget *parent)
     : QMainWindow(parent)
+    , m_store(store)
     , m_reporter(new FailureReporter(this))
 {
     installAccessibility();
@@ -127,9 +130,11 @@ frmMain::frmMain(QWidget *parent)
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    buildControls();
+    // The bars first: the grid is scaled to leave room for them on the screen.
     buildMenus();
     buildStatusBar();
+    fitScreen();
+    buildControls();
     setTabOrder();
 
     m_client->setFixedSize(twips::toPixels(kClientWidth), twips::toPixels(kBuiltClientHeight));
@@ -151,7 +156,10 @@ void frmMain::buildControls()
     lblCH->setObjectName(QStringLiteral("lblCH"));
     lblCH->setAccessibleName(fraCh->title());
     lblCH->move(twips::point(270, 210));
-    QFont displayFont(QStringLiteral("굴림"));
+    // Where Gulim is missing, the desktop's own font: the one the system would
+    // put in its place changes with the language, and so would the digits.
+    QFont displayFont;
+    displayFont.setFamilies({QStringLiteral("굴림"), QStringLiteral("Gulim"), QApplication::font().family()});
     displayFont.setStyleHint(QFont::SansSerif);
     displayFont.setPointSizeF(twips::points(30));
     displayFont.setBold(true);
@@ -191,6 +199,7 @@ void frmMain::buildControls()
         connect(button, &ChannelButton::typed, this, [this](const QString &text) { channelTyped(text); });
         cmdCH[static_cast<std::size_t>(i)] = button;
     }
+    new ChannelGrid(cmdCH, fraMan);
 
     // The option buttons stand in the window, on the frames' top edges, as their
     // titles: disabling a frame leaves them usable.
@@ -408,11 +417,26 @@ void frmMain::centreOnScreen(Qt::Orientations directions)
     if (!screen)
         return;
     // The outer size counts the frame once the window has one; move() places the frame.
+    // Where the window is larger than the screen, its title bar and menus stay on it.
     const QSize outer = frameGeometry().size();
-    const QRect area = screen->geometry();
-    const int left = directions & Qt::Horizontal ? area.x() + (area.width() - outer.width()) / 2 : x();
-    const int top = directions & Qt::Vertical ? area.y() + (area.height() - outer.height()) / 2 : y();
+    const QRect area = screen->availableGeometry();
+    const int left = directions & Qt::Horizontal ? area.x() + qMax(0, (area.width() - outer.width()) / 2) : x();
+    const int top = directions & Qt::Vertical ? area.y() + qMax(0, (area.height() - outer.height()) / 2) : y();
     move(left, top);
+}
+
+void frmMain::fitScreen()
+{
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // The frame comes from the window manager once shown: a title bar and borders as the style draws them.
+    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+    const QSize frame(2 * border, style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * border);
+    const QSize bars(0, menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+    // The tallest bank: the window must fit whichever is chosen later.
+    const int tallest = bank::kFrameTop + bank::frameHeight(bank::kIndexCount - 1) + kClientBottomMargin;
+    twips::fitWithin(QSizeF(kClientWidth, tallest), frame + bars, screen->availableGeometry().size());
 }
 
 bool frmMain::event(QEvent *event)
@@ -572,8 +596,25 @@ void frmMain::mnuChooseDevice_Click()
     // The checked port, or the one stored that the menu does not offer.
     const QAction *checked = m_portEntries->checkedAction();
     const int n = checked ? checked->data().toInt() : comScan.commPort();
-    auto *dialog = new DeviceDialog(serialDevices(m_deviceFolder), portLabel(n),
-                                    m_store.portDevice(n).value_or(QByteArray()), this);
+    chooseDevice(n, m_store.portDevice(n).value_or(QByteArray()), {});
+}
+
+void frmMain::offerDevice()
+{
+    const int n = comScan.commPort();
+    const QList<SerialDevice> offered = devicesToOffer(m_store, n, m_deviceFolder);
+    if (offered.isEmpty())
+        return;
+    chooseDevice(n, offered.size() == 1 ? offered.first().storedPath() : QByteArray(),
+                 tr("No device is set for %1 yet, and a serial adapter is plugged in. Choose the one the switch "
+                    "is connected to: it is saved, and opened at every start.")
+                     .arg(portLabel(n)));
+}
+
+void frmMain::chooseDevice(int n, const QByteArray &current, const QString &introduction)
+{
+    auto *dialog = new DeviceDialog(m_deviceFolder, portLabel(n), current, this);
+    dialog->setIntroduction(introduction);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setModal(true);
     connect(dialog, &QDialog::accepted, this, [this, n, dialog] {

@@ -56,7 +56,8 @@ class frmMain : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit frmMain(QWidget *parent = nullptr);
+    // The settings are the user's own unless another file is named on the command line.
+    explicit frmMain(const SettingsStore &store = SettingsStore(), QWidget *parent = nullptr);
     ~frmMain() override;
 
     // Restores the saved port and channel count and opens the port; call once, before show().
@@ -69,6 +70,11 @@ public:
 
     // Where Choose Device looks for the devices' stable links; tests give it a folder of their own.
     void setDeviceFolder(const QByteArray &folder) { m_deviceFolder = folder; }
+
+    // Once the window shows: while the settings name no device for the
+    // checked port and adapters are plugged in, Choose Device opens on them,
+    // the one chosen when there is one. Nothing is saved unless it is confirmed.
+    void offerDevice();
 
     // The steps a control's event takes, for requests that are not clicks.
     // cmdCH_Click throws Failed when the command cannot be sent.
@@ -103,6 +109,8 @@ private:
     void optMan_Click();
     void mnuCom_Click(int n);
     void mnuChooseDevice_Click();
+    // Choose Device for port n, on its device current: the choice is saved, and the port reopens on it.
+    void chooseDevice(int n, const QByteArray &current, const QString &introduction);
     void mnuAbout_Click();
     void mnuFileExit_Click();
     void Form_Unload();
@@ -115,6 +123,7 @@ private:
     void linkFailed(const Failure &failure);
     void resizeToBank(int index);
     void centreOnScreen(Qt::Orientations directions);
+    void fitScreen(); // the grid's scale, held down to what the screen has room for
     void centreDisplay();
 
     // Connects signal to a handler: every event reaches the window this way.
