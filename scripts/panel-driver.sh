@@ -191,19 +191,21 @@ write_panel_settings() {
   } >"$home/QUELTOR/QUELTOR.conf"
 }
 
-# start_panel BINARY CONFIG_HOME LOG: the real panel on the virtual display,
-# its accessibility bridge on, and the session's panel-tree driving it.
-# QT_SCALE_FACTOR passes through; the language is PANEL_LANG's (C.UTF-8,
-# English, unless set): control names follow it.
+# start_panel BINARY CONFIG_HOME LOG [OPTION...]: the real panel on the virtual
+# display, with these options, its accessibility bridge on, and the session's
+# panel-tree driving it. QT_SCALE_FACTOR passes through; the language is
+# PANEL_LANG's (C.UTF-8, English, unless set): control names follow it.
 start_panel() {
   PANEL_BINARY=$1 PANEL_HOME=$2
+  local log=$3
+  shift 3
   mkdir -p "$PANEL_HOME/runtime"
   chmod 700 "$PANEL_HOME/runtime"
   panel_command
-  "${PANEL_COMMAND[@]}" >"$3" 2>&1 &
+  "${PANEL_COMMAND[@]}" "$@" >"$log" 2>&1 &
   PANEL_PID=$!
   driver_pids+=("$PANEL_PID")
-  [ -n "${TREE_IN:-}" ] || start_tree "$(dirname "$3")"
+  [ -n "${TREE_IN:-}" ] || start_tree "$(dirname "$log")"
   tree panel "$PANEL_PID"
 }
 

@@ -16,6 +16,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSerialPort>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -35,6 +36,8 @@ private slots:
     void withoutPanel();
     void throughThePanel();
     void watchFollowsThePanelToItsEnd();
+    void panelPerSettingsFile();
+    void deviceForOneRun();
     void stoppedPanelDoesNotActLate();
     void unknownOutcomeHasItsOwnStatus();
     void strangersAreCutOff();
@@ -65,7 +68,7 @@ void TestCtl::commandLine_data()
     QTest::addColumn<QByteArray>("err");
 
     QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0
-                            << QByteArray("Usage: queltor-ctl select CH\n") << QByteArray();
+                            << QByteArray("Usage: queltor-ctl [--config FILE] select CH\n") << QByteArray();
     QTest::newRow("--version") << QStringList{QStringLiteral("status"), QStringLiteral("--version")} << 0
                                << QByteArray("queltor-ctl " QUELTOR_VERSION "\n") << QByteArray();
     const QByteArray usage("queltor-ctl: usage: ");
@@ -114,8 +117,8 @@ void TestCtl::withoutPanel_data()
         << QByteArray("queltor-ctl: port: COM1 (%1) could not be opened: the port is in use by test_ctl (PID ");
     QTest::newRow("unusable stored port, as the panel: COM1")
         << QStringList{"ComPort=abc"} << "select 07" << 0 << commands({7}) << QByteArray() << QByteArray()
-        << QByteArray("queltor-ctl: warning: The stored setting ComPort (\"abc\") is not a port number of 1 to 255; "
-                      "COM1 is used instead.\n");
+        << QByteArray("queltor-ctl: warning: The stored setting ComPort (\"abc\") is not used: it is not a port "
+                      "number of 1 to 255. COM1 is used instead.\n");
     QTest::newRow("status") << QStringList{} << "status" << 3 << QByteArray() << QByteArray()
                             << QByteArray("{\"panel\":false}\n") << QByteArray();
     QTest::newRow("watch") << QStringList{} << "watch" << 3 << QByteArray() << QByteArray()
@@ -220,6 +223,54 @@ void TestCtl::watchFollowsThePanelToItsEnd()
     QVERIFY(watch.waitForFinished(5000));
     QCOMPARE(watch.exitCode(), 3);
     QCOMPARE(watch.readAllStandardError(), QByteArray());
+}
+
+// Two switchers on one desk: a settings file each, named on the command line.
+void TestCtl::panelPerSettingsFile()
+{
+    QTemporaryDir dir;
+    Pty deviceA;
+    Pty deviceB;
+    const QString fileA = dir.filePath(QStringLiteral("a.conf"));
+    const QString fileB = dir.filePath(QStringLiteral("b.conf"));
+    QSettings(fileA, QSettings::IniFormat).setValue(QStringLiteral("Ports/COM1"), deviceA.slavePath());
+    QSettings(fileB, QSettings::IniFormat).setValue(QStringLiteral("Ports/COM1"), deviceB.slavePath());
+    const QStringList configA{QStringLiteral("--config"), fileA};
+    const QStringList configB{QStringLiteral("--config"), fileB};
+    PanelProcess panelA(configA);
+    PanelProcess panelB(configB);
+    QVERIFY(panelA.serving(configA));
+    QVERIFY(panelB.serving(configB));
+    QCOMPARE(ctl(configB + QStringList{QStringLiteral("select"), QStringLiteral("09")}).status, 0);
+    QCOMPARE(deviceB.read(5, 2000), commands({9}));
+    QCOMPARE(deviceA.readAll(), QByteArray());
+    QCOMPARE(ctl(configA + QStringList{QStringLiteral("select"), QStringLiteral("03")}).status, 0);
+    QCOMPARE(deviceA.read(5, 2000), commands({3}));
+    QCOMPARE(deviceB.readAll(), QByteArray());
+    // The user's own file names no panel of the two.
+    QCOMPARE(ctl({QStringLiteral("status")}).status, 3);
+    QCOMPARE(m_com1->readAll(), QByteArray());
+}
+
+void TestCtl::deviceForOneRun()
+{
+    Pty once;
+    m_config->setValue(QStringLiteral("Settings"), QStringLiteral("ChNum"), QStringLiteral("1"));
+    QFile file(m_config->fileName());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    {
+        PanelProcess panel({QStringLiteral("--device"), once.slavePath()});
+        QVERIFY(panel.serving());
+        const Run status = ctl({QStringLiteral("status")});
+        QCOMPARE(QJsonDocument::fromJson(status.out).object()[QStringLiteral("device")].toString(), once.slavePath());
+        QCOMPARE(ctl({QStringLiteral("select"), QStringLiteral("05")}).status, 0);
+        QCOMPARE(once.read(5, 2000), commands({5}));
+    }
+    QCOMPARE(m_com1->readAll(), QByteArray());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), before);
 }
 
 // "timeout" means not done: a panel stopped past the request's deadline never sends it.

@@ -133,6 +133,23 @@ void TestDesktop::keyboardAlone_data()
         << 9 << true << "cmdAuto" << QKeySequence(Qt::ALT | Qt::Key_T) << QByteArray() << "cboStart" << false << true;
     QTest::newRow("Alt+R to the term") << 9 << true << "cmdAuto" << QKeySequence(Qt::ALT | Qt::Key_R) << QByteArray()
                                        << "txtTerm" << false << true;
+    // The arrows go by row and column, not along the Tab order.
+    QTest::newRow("Down, then Space on CH 15")
+        << 9 << false << "cmdCH(5)" << QKeySequence(QStringLiteral("Down, Space")) << QByteArray("V15\r\n")
+        << "cmdCH(15)" << false << true;
+    QTest::newRow("Up, Left, Left, Right")
+        << 9 << false << "cmdCH(37)" << QKeySequence(QStringLiteral("Up, Left, Left, Right")) << QByteArray()
+        << "cmdCH(26)" << false << true;
+    QTest::newRow("Down past the bank's last row") << 1 << false << "cmdCH(15)" << QKeySequence(QStringLiteral("Down"))
+                                                   << QByteArray() << "cmdCH(15)" << false << true;
+    QTest::newRow("Right past the row's end") << 9 << false << "cmdCH(9)" << QKeySequence(QStringLiteral("Right"))
+                                              << QByteArray() << "cmdCH(9)" << false << true;
+    QTest::newRow("Left past the row's start") << 9 << false << "cmdCH(10)" << QKeySequence(QStringLiteral("Left"))
+                                               << QByteArray() << "cmdCH(10)" << false << true;
+    QTest::newRow("Up past the top") << 9 << false << "cmdCH(3)" << QKeySequence(QStringLiteral("Up")) << QByteArray()
+                                     << "cmdCH(3)" << false << true;
+    QTest::newRow("Tab from the row's end") << 9 << false << "cmdCH(9)" << QKeySequence(QStringLiteral("Tab"))
+                                            << QByteArray() << "cmdCH(10)" << false << true;
     QTest::newRow("Ctrl+Q") << 9 << false << "cmdCH(3)" << QKeySequence(Qt::CTRL | Qt::Key_Q) << QByteArray() << ""
                             << false << false;
 }

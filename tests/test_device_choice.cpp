@@ -1,11 +1,17 @@
 // Set > Serial Port > Choose Device: the devices plugged in, found with
-// their stable links, and the one chosen stored for the port and opened.
+// their stable links and followed while the dialog is open, the one chosen
+// stored for the port and opened, and the offer of an adapter at first start.
 #include "panel.h"
 
+#include "link/device_access.h"
 #include "link/device_list.h"
+#include "link/device_watch.h"
 #include "shell/device_dialog.h"
 
 #include <QFile>
+#include <QPainter>
+#include <QPointer>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSerialPortInfo>
 #include <QTemporaryDir>
@@ -49,23 +55,18 @@ bool publish(const QByteArray &folder, const QByteArrayList &entries, const QByt
     return true;
 }
 
-// Runs work on the dialog while it is open (exec() blocks the caller); it is
-// cancelled afterwards if work left it open.
+// Runs work on the dialog Choose Device opens; it is cancelled afterwards if
+// work left it open, and gone once the event loop has run.
 void whileDialogIsOpen(Panel &panel, const std::function<void(DeviceDialog *)> &work)
 {
-    bool done = false;
-    QTimer::singleShot(0, [&] {
-        auto *dialog = qobject_cast<DeviceDialog *>(QApplication::activeModalWidget());
-        QVERIFY(dialog);
-        const auto closeAnyway = qScopeGuard([dialog] {
-            if (dialog->isVisible())
-                dialog->reject();
-        });
-        work(dialog);
-        done = true;
-    });
     panel.choose(QStringLiteral("mnuChooseDevice"));
-    QVERIFY(done);
+    const QPointer<DeviceDialog> dialog = qobject_cast<DeviceDialog *>(QApplication::activeModalWidget());
+    QVERIFY(dialog);
+    QTRY_VERIFY(dialog->isActiveWindow()); // as the operator meets it
+    work(dialog);
+    if (dialog && dialog->isVisible())
+        dialog->reject();
+    QTRY_VERIFY(dialog.isNull());
 }
 
 } // namespace
@@ -79,6 +80,10 @@ private slots:
     void choiceIsStoredAndOpened_data();
     void choiceIsStoredAndOpened();
     void noDevicesLeavesTheField();
+    void listFollowsDevicesPluggedIn();
+    void busyDevicesNameTheirHolder();
+    void firstRunOffersTheAdapter_data();
+    void firstRunOffersTheAdapter();
 };
 
 void TestDeviceChoice::devicesAreFoundByTheirLinks_data()
@@ -224,7 +229,8 @@ void TestDeviceChoice::choiceIsStoredAndOpened()
 
 void TestDeviceChoice::noDevicesLeavesTheField()
 {
-    DeviceDialog dialog({}, QStringLiteral("COM1"), "/dev/ttyS0");
+    DeviceDialog dialog("/nowhere", QStringLiteral("COM1"), "/dev/ttyS0", nullptr,
+                        [](const QByteArray &) { return QList<SerialDevice>(); });
     dialog.show();
     auto *none = dialog.findChild<QLabel *>(QStringLiteral("lblNoDevices"));
     auto *field = dialog.findChild<QLineEdit *>(QStringLiteral("txtPath"));
@@ -243,6 +249,181 @@ void TestDeviceChoice::noDevicesLeavesTheField()
     QTest::keyClicks(field, QStringLiteral("/dev/ttyACM0"));
     QVERIFY(ok->isEnabled());
     QCOMPARE(dialog.chosenPath(), QByteArray("/dev/ttyACM0"));
+}
+
+void TestDeviceChoice::listFollowsDevicesPluggedIn()
+{
+    Panel panel;
+    Pty adapter;
+    Pty second;
+    QTemporaryDir byId;
+    QTemporaryDir elsewhere;
+    const QByteArray folder = QFile::encodeName(byId.path());
+    const QByteArray link = folder + "/usb-Fake_Adapter_A1-if00-port0";
+    // A link whose device is not there yet: the folder does not change when it comes.
+    const QByteArray early = folder + "/usb-Fake_Adapter_B2-if00-port0";
+    const QByteArray later = QFile::encodeName(elsewhere.path()) + "/ttyFAKE0";
+    QVERIFY(::symlink(later.constData(), early.constData()) == 0);
+    panel.start();
+    panel.window->setDeviceFolder(folder);
+
+    whileDialogIsOpen(panel, [&](DeviceDialog *dialog) {
+        auto *list = dialog->findChild<QTreeWidget *>(QStringLiteral("lstDevices"));
+        const auto listed = [list](const QByteArray &path) {
+            return !list->findItems(QString::fromLocal8Bit(path), Qt::MatchExactly).isEmpty();
+        };
+        QVERIFY(!listed(link));
+        QVERIFY(::symlink(adapter.slavePath().toLocal8Bit().constData(), link.constData()) == 0);
+        QTRY_VERIFY(listed(link));
+        // Chosen, then pulled out: the choice stays in the field, and comes back to the list with the device.
+        list->findItems(QString::fromLocal8Bit(link), Qt::MatchExactly).first()->setSelected(true);
+        QVERIFY(::unlink(link.constData()) == 0);
+        QTRY_VERIFY(!listed(link));
+        QCOMPARE(dialog->chosenPath(), link);
+        QVERIFY(::symlink(adapter.slavePath().toLocal8Bit().constData(), link.constData()) == 0);
+        QTRY_VERIFY(listed(link));
+        QVERIFY(list->findItems(QString::fromLocal8Bit(link), Qt::MatchExactly).first()->isSelected());
+
+        QVERIFY(!listed(early));
+        QVERIFY(::symlink(second.slavePath().toLocal8Bit().constData(), later.constData()) == 0);
+        QTest::qWait(3 * DeviceWatch::kSettleMs);
+        QVERIFY(!listed(early));
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("cmdRefresh")), Qt::LeftButton);
+        QVERIFY(listed(early));
+    });
+}
+
+void TestDeviceChoice::busyDevicesNameTheirHolder()
+{
+    Panel panel;
+    Pty held;
+    Pty free;
+    QTemporaryDir byId;
+    const QByteArray folder = QFile::encodeName(byId.path());
+    const QList<std::pair<QByteArray, QString>> links{{"usb-Held-if00", held.slavePath()},
+                                                      {"usb-Free-if00", free.slavePath()},
+                                                      {"usb-Ours-if00", panel.com1.slavePath()}};
+    for (const auto &[name, target] : links)
+        QVERIFY(::symlink(QFile::encodeName(target).constData(), (folder + '/' + name).constData()) == 0);
+    // Another program holding the device as tio does, with flock(), and nothing
+    // else of this process's: Qt 6.4 lets a child inherit every descriptor.
+    QProcess holder;
+    holder.setChildProcessModifier([] { ::close_range(3, ~0U, 0); });
+    holder.start(QStringLiteral("flock"),
+                 {QStringLiteral("--no-fork"), held.slavePath(), QStringLiteral("sleep"), QStringLiteral("60")});
+    QVERIFY(holder.waitForStarted());
+    const auto stop = qScopeGuard([&holder] {
+        holder.kill();
+        holder.waitForFinished();
+    });
+    QTRY_VERIFY(device_access::deviceHolder(QFile::encodeName(held.slavePath())).has_value());
+    panel.start();
+    panel.window->setDeviceFolder(folder);
+
+    whileDialogIsOpen(panel, [&](DeviceDialog *dialog) {
+        auto *list = dialog->findChild<QTreeWidget *>(QStringLiteral("lstDevices"));
+        const auto holderOf = [&](const QByteArray &name) {
+            const QList<QTreeWidgetItem *> rows = list->findItems(QString::fromLocal8Bit(folder + '/' + name),
+                                                                  Qt::MatchExactly);
+            return rows.isEmpty() ? QStringLiteral("not listed") : rows.first()->text(2);
+        };
+        QCOMPARE(list->headerItem()->text(2), QStringLiteral("In use by"));
+        QCOMPARE(holderOf("usb-Held-if00"), QStringLiteral("sleep (PID %1)").arg(holder.processId()));
+        QCOMPARE(holderOf("usb-Free-if00"), QString());
+        QCOMPARE(holderOf("usb-Ours-if00"), QStringLiteral("this panel"));
+        // Let go, the device is free once the list is read again.
+        holder.kill();
+        holder.waitForFinished();
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("cmdRefresh")), Qt::LeftButton);
+        QCOMPARE(holderOf("usb-Held-if00"), QString());
+    });
+}
+
+void TestDeviceChoice::firstRunOffersTheAdapter_data()
+{
+    QTest::addColumn<int>("adapters");   // links in the by-id folder
+    QTest::addColumn<QString>("named");  // how COM1's device is named: not at all, in the file, for this run
+    QTest::addColumn<bool>("confirmed"); // Open pressed rather than Cancel
+
+    QTest::newRow("one adapter, opened") << 1 << QString() << true;
+    QTest::newRow("one adapter, cancelled") << 1 << QString() << false;
+    QTest::newRow("two adapters: neither chosen for the user") << 2 << QString() << false;
+    QTest::newRow("no adapter: no offer") << 0 << QString() << false;
+    QTest::newRow("a device in the file: no offer") << 1 << QStringLiteral("file") << false;
+    QTest::newRow("a device for this run: no offer") << 1 << QStringLiteral("run") << false;
+}
+
+void TestDeviceChoice::firstRunOffersTheAdapter()
+{
+    QFETCH(int, adapters);
+    QFETCH(QString, named);
+    QFETCH(bool, confirmed);
+    Panel panel;
+    // A first start: no settings file, or one with the device alone.
+    QVERIFY(QFile::remove(panel.config.fileName()));
+    if (named == QLatin1String("file"))
+        panel.config.mapPort(1, panel.com1.slavePath());
+    SettingsStore store;
+    if (named == QLatin1String("run"))
+        store.setRunDevice(1, QFile::encodeName(panel.com1.slavePath()));
+    QTemporaryDir byId(QDir::tempPath() + QStringLiteral("/by-id-XXXXXX"));
+    const QByteArrayList names{"usb-FTDI_FT232R_USB_UART_A10K2XYZ-if00-port0",
+                               "usb-Prolific_USB-Serial_Controller-if00"};
+    std::vector<std::unique_ptr<Pty>> plugged;
+    for (int i = 0; i < adapters; ++i) {
+        plugged.push_back(std::make_unique<Pty>());
+        const QByteArray link = QFile::encodeName(byId.filePath(QString::fromLatin1(names.at(i))));
+        QVERIFY(::symlink(plugged.back()->slavePath().toLocal8Bit().constData(), link.constData()) == 0);
+    }
+    const QByteArray link = QFile::encodeName(byId.filePath(QString::fromLatin1(names.first())));
+    panel.start(store);
+    panel.window->setDeviceFolder(QFile::encodeName(byId.path()));
+    const QByteArray before = fileBytes(panel.config.fileName());
+
+    panel.window->offerDevice();
+    QPointer<DeviceDialog> dialog = panel.window->findChild<DeviceDialog *>();
+    QCOMPARE(!dialog.isNull(), adapters > 0 && named.isEmpty());
+    if (!dialog) {
+        QCOMPARE(fileBytes(panel.config.fileName()), before);
+        return;
+    }
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("txtPath"));
+    auto *ok = dialog->findChild<QPushButton *>(QStringLiteral("cmdOK"));
+    QCOMPARE(field->text(), adapters == 1 ? QString::fromLocal8Bit(link) : QString());
+    QCOMPARE(ok->isEnabled(), adapters == 1);
+    QVERIFY(dialog->findChild<QLabel *>(QStringLiteral("lblIntroduction"))->isVisible());
+    if (confirmed) {
+        // The offer as the operator meets it, for the documentation: the dialog over the window.
+        const QPixmap window = panel.window->grab();
+        const QPixmap offer = dialog->grab();
+        const int margin = 24;
+        QPixmap shot(qMax(window.width(), offer.width() + 4 * margin) + 2 * margin,
+                     window.height() / 2 + offer.height() + 4 * margin);
+        shot.fill(QColor(0x5a, 0x6e, 0x82));
+        QPainter paint(&shot);
+        paint.drawPixmap(margin, margin, window);
+        const QRect placed(QPoint(shot.width() - offer.width() - margin, shot.height() - offer.height() - margin),
+                           offer.size());
+        // The title the window manager would draw.
+        const QRect title(placed.left(), placed.top() - margin, placed.width(), margin);
+        paint.fillRect(title, QColor(0x30, 0x3c, 0x48));
+        paint.setPen(Qt::white);
+        paint.drawText(title, Qt::AlignCenter, dialog->windowTitle());
+        paint.drawPixmap(placed.topLeft(), offer);
+        paint.end();
+        QVERIFY(QDir().mkpath(QFileInfo(QStringLiteral(QUELTOR_FIRST_RUN_SHOT)).path()));
+        QVERIFY(shot.save(QStringLiteral(QUELTOR_FIRST_RUN_SHOT)));
+    }
+    QCOMPARE(fileBytes(panel.config.fileName()), before);
+
+    QTest::mouseClick(confirmed ? ok : dialog->findChild<QPushButton *>(QStringLiteral("cmdCancel")), Qt::LeftButton);
+    QTRY_VERIFY(dialog.isNull());
+    const QByteArray after = fileBytes(panel.config.fileName());
+    QCOMPARE(after, confirmed ? before + "\n[Ports]\nCOM1=" + link + '\n' : before);
+    panel.click(7);
+    QCOMPARE(plugged.front()->readAll(), confirmed ? commands({7}) : QByteArray());
+    QCOMPARE(panel.messages.count(), 0);
 }
 
 QTEST_MAIN(TestDeviceChoice)

@@ -7,9 +7,14 @@
 #include "shell/translations.h"
 #include "shell/twips.h"
 
+#include <QFontDatabase>
+#include <QGlyphRun>
 #include <QGroupBox>
+#include <QPainter>
+#include <QRawFont>
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
+#include <QTextLayout>
 
 using namespace queltor;
 
@@ -130,6 +135,63 @@ private:
     }
 };
 
+// The desktop's standard font and language for one test, put back afterwards.
+class Desktop
+{
+public:
+    Desktop(double points, const QString &language, const QString &family = QString())
+        : m_font(QApplication::font())
+    {
+        QFont font = m_font;
+        font.setPointSizeF(points);
+        if (!family.isEmpty())
+            font.setFamilies({family});
+        QApplication::setFont(font);
+        twips::followFont(font);
+        translators = loadTranslations(*qApp, QLocale(language));
+    }
+    ~Desktop()
+    {
+        for (QTranslator *translator : std::as_const(translators)) {
+            QCoreApplication::removeTranslator(translator);
+            delete translator;
+        }
+        QApplication::setFont(m_font);
+        twips::followFont(m_font);
+    }
+    Desktop(const Desktop &) = delete;
+    Desktop &operator=(const Desktop &) = delete;
+
+    QList<QTranslator *> translators;
+
+private:
+    QFont m_font;
+};
+
+// The family of the font digits are drawn with in font.
+QString drawingFamily(const QFont &font)
+{
+    QTextLayout layout(QStringLiteral("0"), font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    return layout.glyphRuns().value(0).rawFont().familyName();
+}
+
+// Pixels darker than the ground.
+int inkIn(const QImage &image)
+{
+    int ink = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            ink += qGray(image.pixel(x, y)) < 192 ? 1 : 0;
+    }
+    return ink;
+}
+
+// The grid's scale for the standard font: 15 twips a pixel at 9 pt (and below), in proportion above it.
+double fontScale(double points) { return qMax(1.0, points / 9.0); }
+
 } // namespace
 
 class TestFit : public QObject
@@ -138,6 +200,10 @@ class TestFit : public QObject
 private slots:
     void everyTextFitsItsControl_data();
     void everyTextFitsItsControl();
+    void windowStaysOnTheScreen_data();
+    void windowStaysOnTheScreen();
+    void digitsAreWholeAndBold_data();
+    void digitsAreWholeAndBold();
 };
 
 void TestFit::everyTextFitsItsControl_data()
@@ -154,29 +220,16 @@ void TestFit::everyTextFitsItsControl()
 {
     QFETCH(double, points);
     QFETCH(QString, language);
-    const QFont desktopFont = QApplication::font();
-    QFont font = desktopFont;
-    font.setPointSizeF(points);
-    QApplication::setFont(font);
-    twips::followFont(font);
-    const QList<QTranslator *> translators = loadTranslations(*qApp, QLocale(language));
-    const auto restore = qScopeGuard([&] {
-        for (QTranslator *translator : translators) {
-            QCoreApplication::removeTranslator(translator);
-            delete translator;
-        }
-        QApplication::setFont(desktopFont);
-        twips::followFont(desktopFont);
-    });
-    QCOMPARE(translators.isEmpty(), language == QLatin1String("en"));
+    const Desktop desktop(points, language);
+    QCOMPARE(desktop.translators.isEmpty(), language == QLatin1String("en"));
 
     Panel panel;
     panel.config.setValue(QStringLiteral("Settings"), QStringLiteral("ChNum"), QStringLiteral("9"));
     panel.start();
     panel.click(88);
 
-    // The grid: 15 twips a pixel at 9 pt (and below), in proportion to the font above it.
-    const double scale = qMax(1.0, points / 9.0);
+    // The grid at the font's scale: the screen has room for it.
+    const double scale = fontScale(points);
     QCOMPARE(panel.window->centralWidget()->width(), qRound(9195 * scale / 15));
     QCOMPARE(panel.button(37)->geometry(),
              QRect(qRound(6240 * scale / 15), qRound(1260 * scale / 15), qRound(885 * scale / 15),
@@ -203,6 +256,118 @@ void TestFit::everyTextFitsItsControl()
     fit.button(about.findChild<QPushButton *>(QStringLiteral("cmdOK")),
                {about.findChild<QPushButton *>(QStringLiteral("cmdOK"))->text()}, false);
 
+    QVERIFY2(fit.problems.isEmpty(), qPrintable(fit.problems.join(QStringLiteral("; "))));
+}
+
+void TestFit::windowStaysOnTheScreen_data()
+{
+    QTest::addColumn<double>("points");
+    QTest::addColumn<int>("bank"); // ChNum
+    for (double points : {9.0, 14.0, 18.0, 28.0}) {
+        for (int bank : {1, 9})
+            QTest::addRow("%g pt, %d channels", points, (bank + 1) * 10) << points << bank;
+    }
+}
+
+// Large fonts on a small screen: the grid grows no larger than the screen has
+// room for, the whole window on it, and no smaller than the default grid.
+void TestFit::windowStaysOnTheScreen()
+{
+    QFETCH(double, points);
+    QFETCH(int, bank);
+    const Desktop desktop(points, QStringLiteral("en"));
+    Panel panel;
+    panel.config.setValue(QStringLiteral("Settings"), QStringLiteral("ChNum"), QString::number(bank));
+    panel.start();
+    QVERIFY(QTest::qWaitForWindowExposed(panel.window.get()));
+    const QRect room = panel.window->screen()->availableGeometry();
+    const QRect outer = panel.window->frameGeometry();
+    const double scale = twips::scale();
+    QVERIFY2(room.contains(outer),
+             qPrintable(QStringLiteral("%1x%2 at %3,%4 on %5x%6 at %7 pt")
+                            .arg(outer.width())
+                            .arg(outer.height())
+                            .arg(outer.x())
+                            .arg(outer.y())
+                            .arg(room.width())
+                            .arg(room.height())
+                            .arg(points)));
+    QCOMPARE(panel.window->centralWidget()->width(), qRound(9195 * scale / 15));
+    QVERIFY(scale >= 1 && scale <= fontScale(points));
+    // Held down, the window takes most of the screen in one direction; else it has the font's scale.
+    const bool heldDown = scale < fontScale(points);
+    if (heldDown) {
+        panel.choose(QStringLiteral("mnuChNum(9)"));
+        const QRect tallest = panel.window->frameGeometry();
+        QVERIFY(room.contains(tallest));
+        QVERIFY2(tallest.width() > room.width() * 9 / 10 || tallest.height() > room.height() * 9 / 10,
+                 qPrintable(QStringLiteral("%1x%2 on %3x%4")
+                                .arg(tallest.width())
+                                .arg(tallest.height())
+                                .arg(room.width())
+                                .arg(room.height())));
+    }
+    // 1226 px at 18 pt: wider than the screen this runs on.
+    QVERIFY(heldDown || points < 18);
+}
+
+void TestFit::digitsAreWholeAndBold_data()
+{
+    QTest::addColumn<QString>("family"); // the desktop's standard font
+    QTest::addColumn<double>("points");
+    QTest::addColumn<QString>("language");
+    // NanumGothic sets its digits below the baseline, as Korean desktops have it.
+    for (const char *family : {"DejaVu Sans", "NanumGothic"}) {
+        for (double points : {9.0, 14.0, 18.0}) {
+            for (const char *language : {"en", "ko"})
+                QTest::addRow("%s %g pt %s", family, points, language)
+                    << QString::fromLatin1(family) << points << QString::fromLatin1(language);
+        }
+    }
+}
+
+// Every digit whole in the display, in a bold face, whatever the desktop's
+// font and language (the fonts that stand in for a missing one differ by locale).
+void TestFit::digitsAreWholeAndBold()
+{
+    QFETCH(QString, family);
+    QFETCH(double, points);
+    QFETCH(QString, language);
+    if (!QFontDatabase::hasFamily(family))
+        QSKIP("the font is not installed");
+    const Desktop desktop(points, language, family);
+    Panel panel;
+    panel.config.setValue(QStringLiteral("Settings"), QStringLiteral("ChNum"), QStringLiteral("9"));
+    panel.start();
+    QLabel *display = panel.display();
+    for (int channel : {0, 38, 69}) {
+        panel.click(channel);
+        QTextLayout layout(display->text(), display->font());
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        for (const QGlyphRun &run : layout.glyphRuns()) {
+            QVERIFY2(run.rawFont().weight() >= QFont::Bold, qPrintable(run.rawFont().familyName()));
+            // Without Gulim, the desktop's font rather than whatever the locale would put in its place.
+            if (!QFontDatabase::hasFamily(QStringLiteral("굴림")))
+                QCOMPARE(run.rawFont().familyName(), drawingFamily(QApplication::font()));
+        }
+        // The label as drawn, against the same digits drawn with room to spare: no ink may be missing.
+        QImage drawn(display->size() * 2, QImage::Format_ARGB32);
+        drawn.fill(Qt::white);
+        display->render(&drawn, {}, {}, QWidget::DrawChildren);
+        QImage whole(drawn.size(), QImage::Format_ARGB32);
+        whole.fill(Qt::white);
+        QPainter painter(&whole);
+        painter.setFont(display->font());
+        painter.setPen(display->palette().color(QPalette::WindowText));
+        painter.drawText(QRect(display->contentsRect().topLeft(), whole.size()), Qt::AlignLeft | Qt::AlignTop,
+                         display->text());
+        painter.end();
+        QCOMPARE(inkIn(drawn), inkIn(whole));
+    }
+    Fit fit;
+    fit.display(display, panel.child<QGroupBox>(QStringLiteral("fraCh")));
     QVERIFY2(fit.problems.isEmpty(), qPrintable(fit.problems.join(QStringLiteral("; "))));
 }
 

@@ -1,11 +1,12 @@
 // The link on its own: what it announces when the device goes and comes back,
 // that it reopens the same path by itself, and that it costs nothing while
 // connected and idle.
+#include "link/failure.h"
 #include "link/link.h"
-#include "link/link_error.h"
 #include "link/settings_store.h"
 
 #include "clocks.h"
+#include "failure_of.h"
 #include "lock_files.h"
 #include "pseudo_tty.h"
 #include "temp_config.h"
@@ -33,16 +34,6 @@ bool pointLink(const QString &link, const QString &target)
         && std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(link).constData()) == 0;
 }
 
-QString errorOf(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const LinkError &e) {
-        return e.message();
-    }
-    return {};
-}
-
 // The timers an object and everything it owns have running.
 QList<QAbstractEventDispatcher::TimerInfo> timersOf(QObject *object)
 {
@@ -60,20 +51,12 @@ struct LinkOnPty
     QString path = config.path() + QStringLiteral("/ttyDEVICE");
     SettingsStore store;
     Link link{store};
-    QSignalSpy announced{&link, &Link::stateChanged};
+    QSignalSpy failed{&link, &Link::failed};
 
     LinkOnPty()
     {
         pointLink(path, pty->slavePath());
         config.mapPort(1, path);
-    }
-
-    int lostMessages() const
-    {
-        int count = 0;
-        for (const QList<QVariant> &signal : announced)
-            count += signal.at(0).value<LinkState>().lostMessage.isEmpty() ? 0 : 1;
-        return count;
     }
 };
 
@@ -119,25 +102,26 @@ void TestLink::goneDeviceIsWaitedForAndReopened()
                                         "reconnects by itself when the device is back.")
                              .arg(on.path);
     if (byWrite)
-        QCOMPARE(errorOf([&] { on.link.output(kCommand); }), gone);
+        QCOMPARE(failureOf([&] { on.link.output(kCommand); }), gone);
     QTRY_COMPARE(on.link.state().kind, LinkState::Kind::Waiting);
     QCOMPARE(on.link.state().text(),
              QStringLiteral("COM1 · %1 · not connected: unplugged; reconnects when it is back").arg(on.path));
     // Closed at once: another program may have the port.
     QVERIFY(!on.link.portOpen());
     QVERIFY(!QFile::exists(lock));
-    // Told once: by the write's error, or else by the announcement.
-    QCOMPARE(on.lostMessages(), byWrite ? 0 : 1);
+    // Told once: by the write's error, or else by the link itself.
+    QCOMPARE(on.failed.size(), byWrite ? 0 : 1);
     if (!byWrite) {
-        const LinkState lost = on.announced.constLast().at(0).value<LinkState>();
-        QCOMPARE(lost.lostMessage,
+        const Failure lost = on.failed.constFirst().at(0).value<Failure>();
+        QCOMPARE(lost.text(),
                  QStringLiteral("COM1 (%1) was closed: the device has gone away. The panel "
                                 "reconnects by itself when the device is back.")
                      .arg(on.path));
+        QCOMPARE(lost.kind, Failure::Kind::Port);
     }
 
     // A write while waiting fails as the first did, and nothing of it is kept for later.
-    QCOMPARE(errorOf([&] { on.link.output("V01\r\n"); }), gone);
+    QCOMPARE(failureOf([&] { on.link.output("V01\r\n"); }), gone);
 
     Pty back;
     QVERIFY(pointLink(on.path, back.slavePath()));
@@ -145,29 +129,21 @@ void TestLink::goneDeviceIsWaitedForAndReopened()
     QCOMPARE(on.link.state().text(), QStringLiteral("COM1 · %1 · connected").arg(on.path));
     on.link.output(kCommand);
     QCOMPARE(back.readAll(), kCommand);
-    QCOMPARE(on.lostMessages(), byWrite ? 0 : 1);
+    QCOMPARE(on.failed.size(), byWrite ? 0 : 1);
 }
 
 void TestLink::missingDeviceIsWaitedFor()
 {
     LinkOnPty on;
     QFile::remove(on.path);
-    const LinkError refused = [&] {
-        try {
-            on.link.setPortOpen(true);
-        } catch (const LinkError &e) {
-            return e;
-        }
-        return LinkError(QString());
-    }();
-    QCOMPARE(refused.message(),
+    QCOMPARE(failureOf([&] { on.link.setPortOpen(true); }),
              QStringLiteral("COM1 (%1) could not be opened: the device does not exist. Plug the "
                             "device in, or choose it with Set > Serial Port > Choose Device.")
                  .arg(on.path));
     QCOMPARE(on.link.state().text(),
              QStringLiteral("COM1 · %1 · not connected: the device does not exist; connects when it is plugged in")
                  .arg(on.path));
-    QCOMPARE(on.lostMessages(), 0);
+    QCOMPARE(on.failed.size(), 0);
     // While waiting it looks at most twice a second.
     const QList<QAbstractEventDispatcher::TimerInfo> timers = timersOf(&on.link);
     QCOMPARE(timers.size(), 1);
@@ -200,8 +176,8 @@ void TestLink::writeToRefusedPortSaysWhy()
                                       .arg(QFileInfo(QCoreApplication::arguments().constFirst()).fileName())
                                       .arg(QCoreApplication::applicationPid())
                                 : QStringLiteral("the device does not exist");
-    QVERIFY(!errorOf([&] { on.link.setPortOpen(true); }).isEmpty());
-    QCOMPARE(errorOf([&] { on.link.output(kCommand); }),
+    QVERIFY(!failureOf([&] { on.link.setPortOpen(true); }).isEmpty());
+    QCOMPARE(failureOf([&] { on.link.output(kCommand); }),
              QStringLiteral("COM1 (%1) could not be written to: the port is not open: %2.").arg(on.path, reason));
     QCOMPARE(on.pty->readAll(), QByteArray());
 }

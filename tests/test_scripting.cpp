@@ -7,12 +7,14 @@
 #include "remote/local_socket.h"
 #include "remote/panel_request.h"
 #include "remote/panel_socket.h"
+#include "shell/panel_requests.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLockFile>
+#include <QSignalSpy>
 
 #include <cerrno>
 #include <cstring>
@@ -36,8 +38,9 @@ public:
         start();
         if (server.start(socketPath()) != ControlServer::Outcome::Serving)
             qFatal("the panel could not take its socket");
-        server.setHandler([this](const remote::Request &request) { return window->answer(request); });
-        QObject::connect(window.get(), &frmMain::statusChanged, &server, &ControlServer::statusChanged);
+        requests = std::make_unique<PanelRequests>(*window);
+        server.setHandler([this](const remote::Request &request) { return requests->answer(request); });
+        QObject::connect(requests.get(), &PanelRequests::statusChanged, &server, &ControlServer::statusChanged);
         return *window;
     }
 
@@ -152,6 +155,7 @@ public:
 
     QTemporaryDir runtime;
     ControlServer server;
+    std::unique_ptr<PanelRequests> requests;
 };
 
 // What the window shows, as status should report it.
@@ -327,19 +331,36 @@ void TestScripting::failuresComeBackAndLeaveNoBox()
 void TestScripting::statusMatchesTheWindow_data()
 {
     QTest::addColumn<Before>("before");
-    QTest::newRow("as started") << Before::Nothing;
-    QTest::newRow("selected, COM2, 40 channels") << Before::AutoIdle;
-    QTest::newRow("scanning") << Before::ScanStarted;
-    QTest::newRow("port missing") << Before::PortMissing;
+    QTest::addColumn<QByteArray>("status"); // {com1} and {com2} the ptys
+    QTest::newRow("as started") << Before::Nothing
+                                << QByteArray(R"({"bank":20,"channel":0,"connected":true,"device":"{com1}",)"
+                                              R"("mode":"manual","panel":true,"port":"COM1","scan_end":19,)"
+                                              R"("scan_start":0,"scan_term":1,"scanning":false})");
+    QTest::newRow("selected, COM2, 40 channels")
+        << Before::AutoIdle
+        << QByteArray(R"({"bank":40,"channel":33,"connected":true,"device":"{com2}","mode":"auto","panel":true,)"
+                      R"("port":"COM2","scan_end":30,"scan_start":5,"scan_term":2.5,"scanning":false})");
+    QTest::newRow("scanning") << Before::ScanStarted
+                              << QByteArray(R"({"bank":20,"channel":2,"connected":true,"device":"{com1}",)"
+                                            R"("mode":"auto","panel":true,"port":"COM1","scan_end":2,)"
+                                            R"("scan_start":2,"scan_term":0.05,"scanning":true})");
+    QTest::newRow("port missing") << Before::PortMissing
+                                  << QByteArray(R"({"bank":20,"channel":0,"connected":false,)"
+                                                R"("device":"/nowhere/COM1","mode":"manual","panel":true,)"
+                                                R"("port":"COM1","scan_end":19,"scan_start":0,"scan_term":1,)"
+                                                R"("scanning":false})");
 }
 
+// Status says what was done to the window, and every change is told with it.
 void TestScripting::statusMatchesTheWindow()
 {
     QFETCH(Before, before);
+    QFETCH(QByteArray, status);
     ScriptedPanel panel;
     if (before == Before::PortMissing)
         panel.config.mapPort(1, QStringLiteral("/nowhere/COM1"));
     panel.startServing();
+    QSignalSpy told(panel.requests.get(), &PanelRequests::statusChanged);
     if (before == Before::AutoIdle) {
         panel.choose(QStringLiteral("mnuCom2"));
         panel.choose(QStringLiteral("mnuChNum(3)"));
@@ -349,14 +370,14 @@ void TestScripting::statusMatchesTheWindow()
     }
     if (before == Before::ScanStarted) {
         panel.chooseAuto();
-        panel.setUp(2, 4, QStringLiteral("0.05"));
+        panel.setUp(2, 2, QStringLiteral("0.05"));
         panel.pressStartStop();
         QCOMPARE(panel.com1.read(5, 2000), commands({2}));
     }
-    QJsonObject expected = shown(panel);
-    if (before == Before::PortMissing)
-        expected[QStringLiteral("device")] = QStringLiteral("/nowhere/COM1");
-    QCOMPARE(panel.status(), expected);
+    status.replace("{com1}", panel.com1.slavePath().toUtf8()).replace("{com2}", panel.com2.slavePath().toUtf8());
+    QCOMPARE(panel.ask("status"), "ok " + status + '\n');
+    if (before == Before::AutoIdle || before == Before::ScanStarted)
+        QCOMPARE(remote::statusJson(told.constLast().at(0).value<remote::PanelStatus>()), status);
     QCOMPARE(panel.messages.count(), before == Before::PortMissing ? 1 : 0);
 }
 

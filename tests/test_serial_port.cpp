@@ -1,9 +1,9 @@
 #include "link/device_access.h"
-#include "link/link_error.h"
+#include "link/failure.h"
 #include "link/serial_port.h"
 #include "link/settings_store.h"
 
-#include "link_errors.h"
+#include "failure_of.h"
 #include "lock_files.h"
 #include "pseudo_tty.h"
 #include "temp_config.h"
@@ -193,7 +193,7 @@ void TestSerialPort::openFailures()
     }
     link.config.mapPort(1, device);
 
-    QCOMPARE(linkErrorOf([&] { link.port.setPortOpen(true); }),
+    QCOMPARE(failureOf([&] { link.port.setPortOpen(true); }),
              QStringLiteral("COM1 (%1) could not be opened: %2.").arg(device, reason));
     QVERIFY(!link.port.portOpen());
 
@@ -317,7 +317,7 @@ void TestSerialPort::portInUse()
     }
 
     if (alive) {
-        QCOMPARE(linkErrorOf([&] { link.port.setPortOpen(true); }),
+        QCOMPARE(failureOf([&] { link.port.setPortOpen(true); }),
                  QStringLiteral("COM2 (%1) could not be opened: the port is in use by %2 (PID %3). Quit that program, "
                                 "then choose the port again in Set > Serial Port.")
                      .arg(path, name)
@@ -367,7 +367,7 @@ void TestSerialPort::noPermission()
     QVERIFY(link.pty.isValid());
     QVERIFY(QFile::setPermissions(link.pty.slavePath(), QFileDevice::Permissions()));
 
-    const QString message = linkErrorOf([&] { link.port.setPortOpen(true); });
+    const QString message = failureOf([&] { link.port.setPortOpen(true); });
     QVERIFY2(message.startsWith(
                  QStringLiteral("COM1 (%1) could not be opened: you have no permission").arg(link.pty.slavePath())),
              qPrintable(message));
@@ -380,13 +380,13 @@ void TestSerialPort::writeWhileClosed()
     PortOnPty link(PortOnPty::kUnmapped);
     QVERIFY(link.pty.isValid());
 
-    const QString neverOpened = linkErrorOf([&] { link.port.output(kCommand); });
+    const QString neverOpened = failureOf([&] { link.port.output(kCommand); });
     QCOMPARE(neverOpened, QStringLiteral("COM1 (/dev/ttyS0) could not be written to: the port is not open."));
 
     link.config.mapPort(1, link.pty.slavePath());
     link.port.setPortOpen(true);
     link.port.setPortOpen(false);
-    QCOMPARE(linkErrorOf([&] { link.port.output(kCommand); }),
+    QCOMPARE(failureOf([&] { link.port.output(kCommand); }),
              QStringLiteral("COM1 (%1) could not be written to: the port is not open.").arg(link.pty.slavePath()));
     QCOMPARE(link.pty.readAll(), QByteArray());
 }
@@ -403,9 +403,9 @@ void TestSerialPort::writeAfterDeviceVanished()
     link.pty.closeMaster();
     const QString expected =
         QStringLiteral("COM1 (%1) could not be written to: the device has gone away.").arg(vanished);
-    QCOMPARE(linkErrorOf([&] { link.port.output(kCommand); }), expected);
+    QCOMPARE(failureOf([&] { link.port.output(kCommand); }), expected);
     // The error does not linger into the next call, which fails afresh for the same reason.
-    QCOMPARE(linkErrorOf([&] { link.port.output(kCommand); }), expected);
+    QCOMPARE(failureOf([&] { link.port.output(kCommand); }), expected);
 
     // Closing the dead port and opening a live one brings the link back.
     link.port.setPortOpen(false);
@@ -429,7 +429,7 @@ void TestSerialPort::fullDeviceTakesNothingMore()
     QString message;
     for (int i = 0; i < 1000000 && message.isNull(); ++i) {
         const QByteArray command = commands({i % 100});
-        message = linkErrorOf([&] { link.port.output(command); });
+        message = failureOf([&] { link.port.output(command); });
         if (message.isNull())
             accepted += command;
     }
@@ -438,7 +438,7 @@ void TestSerialPort::fullDeviceTakesNothingMore()
                  .arg(link.pty.slavePath()));
     // Clearing what got stuck may have made room again; either way the answer is whole.
     const QByteArray later("V__\r\n");
-    const QString again = linkErrorOf([&] { link.port.output(later); });
+    const QString again = failureOf([&] { link.port.output(later); });
     if (again.isNull())
         accepted += later;
     else
@@ -475,7 +475,7 @@ void TestSerialPort::commPortRange()
     QFETCH(bool, accepted);
     PortOnPty link(2);
 
-    const QString message = linkErrorOf([&] { link.port.setCommPort(number); });
+    const QString message = failureOf([&] { link.port.setCommPort(number); });
     if (accepted) {
         QVERIFY2(message.isNull(), qPrintable(message));
         QCOMPARE(link.port.commPort(), number);
@@ -493,7 +493,7 @@ void TestSerialPort::commPortFixedWhileOpen()
     QVERIFY(link.pty.isValid());
     link.port.setPortOpen(true);
 
-    const QString message = linkErrorOf([&] { link.port.setCommPort(2); });
+    const QString message = failureOf([&] { link.port.setCommPort(2); });
     QVERIFY(!message.isNull());
     QVERIFY2(message.contains(QStringLiteral("COM1 (%1)").arg(link.pty.slavePath())), qPrintable(message));
     QCOMPARE(link.port.commPort(), 1);
@@ -609,7 +609,7 @@ void TestSerialPort::pathsAreUsedAsWritten()
     // Gone: the message shows the path as written too.
     port.setPortOpen(false);
     QCOMPARE(::unlink(path.constData()), 0);
-    QCOMPARE(linkErrorOf([&] { port.setPortOpen(true); }),
+    QCOMPARE(failureOf([&] { port.setPortOpen(true); }),
              QStringLiteral("COM1 (%1) could not be opened: the device does not exist. Plug the device in, or choose "
                             "it with Set > Serial Port > Choose Device.")
                  .arg(shown));
@@ -635,7 +635,7 @@ void TestSerialPort::deviceNamedInBytesIsReached()
 
     const SettingsStore store;
     SerialPort port(store);
-    QCOMPARE(linkErrorOf([&] { port.setPortOpen(true); }),
+    QCOMPARE(failureOf([&] { port.setPortOpen(true); }),
              QStringLiteral("COM1 (%1/tty\\xFF\\xFE) could not be opened: it is not a serial port.").arg(dir.path()));
     QCOMPARE(::unlink(path.constData()), 0);
 }

@@ -1,11 +1,11 @@
 // The settings file on disk: read afresh, saved whole or not at all and only
 // when a value changed, in the user's file only; a save that cannot be made
 // says what stopped it.
-#include "link/link_error.h"
+#include "link/failure.h"
 #include "link/settings_store.h"
 #include "link/settings_text.h"
 
-#include "link_errors.h"
+#include "failure_of.h"
 #include "temp_config.h"
 
 #include <QDir>
@@ -204,13 +204,18 @@ void TestSettingsStore::portDeviceChangesOneLine()
     if (!before.isEmpty())
         QVERIFY(putFile(config.fileName(), before));
 
+    // A device for this run only is never written, and gives way to one that is saved.
     SettingsStore store;
-    const QString failure = linkErrorOf([&] { store.writePortDevice(port, device); });
+    store.setRunDevice(port, "/dev/for-this-run");
+    QCOMPARE(store.portDevice(port), std::optional<QByteArray>("/dev/for-this-run"));
+    QVERIFY(store.namesPortDevice(port));
+    const QString failure = failureOf([&] { store.writePortDevice(port, device); });
     QCOMPARE(failure,
              why.isEmpty() ? QString()
                            : QStringLiteral("The setting COM%1 could not be saved to %2: %3.")
                                  .arg(QString::number(port), config.fileName(), why));
     QCOMPARE(fileBytes(config.fileName()), after);
+    QCOMPARE(store.portDevice(port), std::optional<QByteArray>(why.isEmpty() ? device : "/dev/for-this-run"));
     if (why.isEmpty())
         QCOMPARE(SettingsStore().portDevice(port), std::optional(device));
 }
@@ -246,7 +251,7 @@ void TestSettingsStore::writeFailureNamesWhatAndWhy()
 
     SettingsStore store;
     QCOMPARE(store.read(SettingsStore::kChNum), QStringLiteral("1"));
-    QCOMPARE(linkErrorOf([&] { store.write(SettingsStore::kChNum, QStringLiteral("4")); }),
+    QCOMPARE(failureOf([&] { store.write(SettingsStore::kChNum, QStringLiteral("4")); }),
              QStringLiteral("The setting ChNum could not be saved to %1: %2.")
                  .arg(config.fileName(), why.contains(QLatin1String("%1")) ? why.arg(config.path()) : why));
     if (blocker == QLatin1String("huge"))
@@ -321,7 +326,7 @@ void TestSettingsStore::saveFailureGivesTheSystemsReason()
             const rlimit limited{rlim_t(limitBytes), before.rlim_max};
             QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
         }
-        failure = linkErrorOf([&] { store.write(SettingsStore::kChNum, QStringLiteral("4")); });
+        failure = failureOf([&] { store.write(SettingsStore::kChNum, QStringLiteral("4")); });
     }
     QCOMPARE(failure,
              QStringLiteral("The setting ChNum could not be saved to %1: %2.")

@@ -3,6 +3,7 @@
 #include "panel.h"
 
 #include "shell/controls.h"
+#include "shell/panel_options.h"
 
 #include <QRadioButton>
 
@@ -36,6 +37,9 @@ private slots:
     void missingDeviceStillShowsWindow();
     void portHeldByAnotherOpenIsReported();
     void unsavableChoiceStillTakesEffect();
+
+    void commandLine_data();
+    void commandLine();
 };
 
 void TestStartup::firstRunUsesDefaultsAndSavesChNum()
@@ -130,18 +134,18 @@ void TestStartup::badStoredTextFallsBackToDefault_data()
     QTest::addColumn<bool>("fileUsable");
 
     QTest::newRow("ChNum") << kChNum << "abc"
-                           << "The stored setting ChNum (\"abc\") is not a channel count of 10 to 100; "
-                              "20 channels are used instead."
+                           << "The stored setting ChNum (\"abc\") is not used: it is not a channel count of 10 "
+                              "to 100. 20 channels are used instead."
                            << true;
     QTest::newRow("ComPort") << kComPort << "COM2"
-                             << "The stored setting ComPort (\"COM2\") is not a port number of 1 to 255; "
-                                "COM1 is used instead."
+                             << "The stored setting ComPort (\"COM2\") is not used: it is not a port number of 1 "
+                                "to 255. COM1 is used instead."
                              << true;
     // Shown as the characters it is made of, cut short: no headline, no image.
     QTest::newRow("rich text") << kChNum << R"(<h1 style="color:red">CALL SUPPORT</h1><img src="/any/local.png">)"
                                << QStringLiteral("The stored setting ChNum (\"<h1 style=\"color:red\">CALL SUPPORT"
-                                                 "</h1><\u2026\") is not a channel count of 10 to 100; 20 channels "
-                                                 "are used instead.")
+                                                 "</h1><\u2026\") is not used: it is not a channel count of 10 to "
+                                                 "100. 20 channels are used instead.")
                                << true;
     const QString unused = QStringLiteral("The settings file {file} is not used: it %1. 20 channels are shown; no "
                                           "port is opened and no choice is saved until the file is mended or removed.");
@@ -337,6 +341,55 @@ void TestStartup::unsavableChoiceStillTakesEffect()
     QCOMPARE(panel.window->channelCount(), 30);
     QVERIFY(!panel.button(29)->isHidden());
     QVERIFY(panel.action(QStringLiteral("mnuChNum(2)"))->isChecked());
+}
+
+void TestStartup::commandLine_data()
+{
+    QTest::addColumn<QString>("args");
+    QTest::addColumn<QString>("config");
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<bool>("help");
+    QTest::addColumn<QString>("error"); // how it begins; empty when none
+
+    QTest::newRow("Qt's own options pass to Qt")
+        << "-platform offscreen -style Fusion --config /x/a.conf -reverse --display :1"
+        << "/x/a.conf"
+        << "" << false << "";
+    QTest::newRow("joined values") << "--config=b.conf --device=/dev/ttyUSB0 -qwindowtitle=Desk"
+                                   << "b.conf"
+                                   << "/dev/ttyUSB0" << false << "";
+    QTest::newRow("help") << "-style Fusion -h"
+                          << ""
+                          << "" << true << "";
+    QTest::newRow("unknown option") << "--port COM1"
+                                    << ""
+                                    << "" << false << "Unknown option 'port'";
+    QTest::newRow("a word") << "/dev/ttyUSB0"
+                            << ""
+                            << "" << false << "unexpected argument \"/dev/ttyUSB0\"";
+    QTest::newRow("no file") << "--config"
+                             << ""
+                             << "" << false << "Missing value after '--config'";
+    QTest::newRow("empty device") << "--device="
+                                  << ""
+                                  << "" << false << "--device needs a path";
+}
+
+void TestStartup::commandLine()
+{
+    QFETCH(QString, args);
+    QFETCH(QString, config);
+    QFETCH(QString, device);
+    QFETCH(bool, help);
+    QFETCH(QString, error);
+    const PanelOptions options = parsePanelOptions(QStringList{QStringLiteral("queltor")}
+                                                   + args.split(QLatin1Char(' ')));
+    QVERIFY2(error.isEmpty() ? options.error.isEmpty() : options.error.startsWith(error), qPrintable(options.error));
+    if (!error.isEmpty())
+        return;
+    QCOMPARE(options.settingsFile, config);
+    QCOMPARE(options.device, device.toLocal8Bit());
+    QCOMPARE(options.help, help);
 }
 
 QTEST_MAIN(TestStartup)

@@ -91,12 +91,15 @@ void TestStoredChoices::storedTextGivesChoice()
     const StoredChoices choices = readStoredChoices(SettingsStore());
     QCOMPARE(choices.bankIndex, bankIndex);
     QCOMPARE(choices.port, port);
-    QCOMPARE(choices.warnings.size(), warnedKeys.size());
+    QCOMPARE(choices.failures.size(), warnedKeys.size());
     for (int i = 0; i < warnedKeys.size(); ++i) {
         const QString stored = warnedKeys[i] == QLatin1String("ChNum") ? chNum : comPort;
-        // Each warning names its key and quotes what was stored, so the user can find it.
-        QVERIFY2(choices.warnings[i].contains(warnedKeys[i]) && choices.warnings[i].contains(quotedForMessage(stored)),
-                 qPrintable(choices.warnings[i]));
+        // Each names its key and quotes what was stored, so the user can find it, in a box of its own.
+        const Failure &failure = choices.failures[i];
+        QVERIFY2(failure.what.contains(warnedKeys[i]) && failure.what.contains(quotedForMessage(stored)),
+                 qPrintable(failure.text()));
+        QCOMPARE(failure.kind,
+                 warnedKeys[i] == QLatin1String("ChNum") ? Failure::Kind::StoredCount : Failure::Kind::StoredPort);
     }
 }
 

@@ -65,6 +65,22 @@
         <source>&amp;Open</source>
         <translation>열기(&amp;O)</translation>
     </message>
+    <message>
+        <source>&amp;Refresh</source>
+        <translation>새로 고침(&amp;R)</translation>
+    </message>
+    <message>
+        <source>this panel</source>
+        <translation>이 패널</translation>
+    </message>
+    <message>
+        <source>%1 (PID %2)</source>
+        <translation>%1(PID %2)</translation>
+    </message>
+    <message>
+        <source>In use by</source>
+        <translation>사용 중인 프로그램</translation>
+    </message>
 </context>
 <context>
     <name>queltor::Link</name>
@@ -93,16 +109,35 @@
         <translation>연결 안 됨: %1</translation>
     </message>
     <message>
-        <source>%1 was closed: the device has gone away.</source>
-        <translation>%1을(를) 닫았습니다: 장치가 분리되었습니다.</translation>
-    </message>
-    <message>
         <source>unplugged</source>
         <translation>분리됨</translation>
     </message>
     <message>
-        <source>could not be written to: the port is not open: %1.</source>
-        <translation>포트에 쓸 수 없습니다: 포트가 열려 있지 않습니다: %1.</translation>
+        <source>the device has gone away</source>
+        <translation>장치가 분리되었습니다</translation>
+    </message>
+    <message>
+        <source>%1 could not be written to</source>
+        <translation>%1에 쓸 수 없습니다</translation>
+    </message>
+    <message>
+        <source>%1 was closed</source>
+        <translation>%1을(를) 닫았습니다</translation>
+    </message>
+    <message>
+        <source>the port is not open: %1</source>
+        <translation>포트가 열려 있지 않습니다: %1</translation>
+    </message>
+</context>
+<context>
+    <name>queltor::Scan</name>
+    <message>
+        <source>Start Scan</source>
+        <translation>스캔 시작</translation>
+    </message>
+    <message>
+        <source>Stop Scan</source>
+        <translation>스캔 중지</translation>
     </message>
 </context>
 <context>
@@ -110,10 +145,6 @@
     <message>
         <source>Port number %1 is not available; the ports are %2 to %3.</source>
         <translation>포트 번호 %1은(는) 사용할 수 없습니다. 포트는 %2부터 %3까지입니다.</translation>
-    </message>
-    <message>
-        <source>The port cannot be changed to COM%1 while %2 is open.</source>
-        <translation>%2이(가) 열려 있는 동안에는 포트를 COM%1(으)로 바꿀 수 없습니다.</translation>
     </message>
     <message>
         <source>the device does not exist</source>
@@ -124,44 +155,12 @@
         <translation>직렬 포트가 아닙니다</translation>
     </message>
     <message>
-        <source>could not be opened: %1.</source>
-        <translation>포트를 열 수 없습니다: %1.</translation>
-    </message>
-    <message>
-        <source>could not be set to 9600 baud, 8 data bits, no parity and 1 stop bit.</source>
-        <translation>포트를 9600보, 데이터 비트 8, 패리티 없음, 정지 비트 1로 설정할 수 없습니다.</translation>
-    </message>
-    <message>
-        <source>could not be written to: the port is not open.</source>
-        <translation>포트에 쓸 수 없습니다: 포트가 열려 있지 않습니다.</translation>
-    </message>
-    <message>
-        <source>could not be written to: the device has gone away.</source>
-        <translation>포트에 쓸 수 없습니다: 장치가 분리되었습니다.</translation>
-    </message>
-    <message>
-        <source>could not be written to: the device is not accepting data.</source>
-        <translation>포트에 쓸 수 없습니다: 장치가 데이터를 받지 않습니다.</translation>
-    </message>
-    <message>
         <source>the device has gone away</source>
         <translation>장치가 분리되었습니다</translation>
     </message>
     <message>
         <source>the device is not accepting data</source>
         <translation>장치가 데이터를 받지 않습니다</translation>
-    </message>
-    <message>
-        <source>could not be written to: %1.</source>
-        <translation>포트에 쓸 수 없습니다: %1.</translation>
-    </message>
-    <message>
-        <source>could not be opened: the settings file that says which device it is cannot be used.</source>
-        <translation>포트를 열 수 없습니다: 어떤 장치인지 정하는 설정 파일을 사용할 수 없습니다.</translation>
-    </message>
-    <message>
-        <source>could not be opened: its path holds a zero byte, which no path can.</source>
-        <translation>포트를 열 수 없습니다: 경로에 0 바이트가 들어 있습니다. 경로에는 0 바이트가 있을 수 없습니다.</translation>
     </message>
     <message>
         <source>you have no permission to use it (add yourself to the %1 group: sudo usermod -aG %1 $USER, then log in again)</source>
@@ -172,24 +171,12 @@
         <translation>사용 권한이 없습니다 (관리자에게 사용 권한을 요청하십시오)</translation>
     </message>
     <message>
-        <source>could not be opened: its path is too long to name a lock file after it (a lock file name may have %1 characters; this one would have %2). Give the device a shorter path.</source>
-        <translation>포트를 열 수 없습니다: 경로가 너무 길어 잠금 파일 이름을 지을 수 없습니다 (잠금 파일 이름은 %1자까지인데 이 이름은 %2자가 됩니다). 장치에 더 짧은 경로를 주십시오.</translation>
-    </message>
-    <message>
         <source>its path is too long for a lock file</source>
         <translation>경로가 잠금 파일 이름으로 쓰기에 너무 깁니다</translation>
     </message>
     <message>
         <source>it does not take 9600 baud, 8N1</source>
         <translation>9600보, 8N1 설정을 받아들이지 않습니다</translation>
-    </message>
-    <message>
-        <source>could not be opened: the device does not exist. Plug the device in, or choose it with Set &gt; Serial Port &gt; Choose Device.</source>
-        <translation>포트를 열 수 없습니다: 장치가 없습니다. 장치를 꽂거나, 설정 &gt; 직렬 포트 &gt; 장치 선택에서 장치를 고르십시오.</translation>
-    </message>
-    <message>
-        <source>could not be opened: the lock file %1, left behind by a program that has ended (PID %2), is in the way and cannot be removed. Ask your administrator to delete it.</source>
-        <translation>포트를 열 수 없습니다: 이미 끝난 프로그램(PID %2)이 남긴 잠금 파일 %1이(가) 가로막고 있으며, 이 파일을 지울 수 없습니다. 관리자에게 지워 달라고 요청하십시오.</translation>
     </message>
     <message>
         <source>a stale lock file is in the way</source>
@@ -204,28 +191,88 @@
         <translation>다른 프로그램</translation>
     </message>
     <message>
-        <source>could not be opened: the port is in use by %1 (PID %2). Quit that program, then choose the port again in Set &gt; Serial Port.</source>
-        <translation>포트를 열 수 없습니다: %1(PID %2)이(가) 포트를 사용하고 있습니다. 그 프로그램을 끝낸 뒤 설정 &gt; 직렬 포트에서 포트를 다시 고르십시오.</translation>
-    </message>
-    <message>
         <source>in use by %1 (PID %2)</source>
         <translation>%1(PID %2)이(가) 사용 중</translation>
-    </message>
-    <message>
-        <source>could not be opened: the port is in use by another program. Quit it, then choose the port again in Set &gt; Serial Port.</source>
-        <translation>포트를 열 수 없습니다: 다른 프로그램이 포트를 사용하고 있습니다. 그 프로그램을 끝낸 뒤 설정 &gt; 직렬 포트에서 포트를 다시 고르십시오.</translation>
     </message>
     <message>
         <source>in use by another program</source>
         <translation>다른 프로그램이 사용 중</translation>
     </message>
     <message>
-        <source>could not be opened: the lock file %1 is in the way and names no program. If no program uses the device, delete the lock file.</source>
-        <translation>포트를 열 수 없습니다: 잠금 파일 %1이(가) 가로막고 있으나 어느 프로그램의 것인지 알 수 없습니다. 장치를 쓰는 프로그램이 없다면 이 잠금 파일을 지우십시오.</translation>
-    </message>
-    <message>
         <source>a lock file is in the way</source>
         <translation>잠금 파일이 가로막고 있습니다</translation>
+    </message>
+    <message>
+        <source>the port is in use by another program</source>
+        <translation>다른 프로그램이 포트를 사용하고 있습니다</translation>
+    </message>
+    <message>
+        <source>Quit it, then choose the port again in Set &gt; Serial Port.</source>
+        <translation>그 프로그램을 끝낸 뒤 설정 &gt; 직렬 포트에서 포트를 다시 고르십시오.</translation>
+    </message>
+    <message>
+        <source>the port is in use by %1 (PID %2)</source>
+        <translation>%1(PID %2)이(가) 포트를 사용하고 있습니다</translation>
+    </message>
+    <message>
+        <source>Quit that program, then choose the port again in Set &gt; Serial Port.</source>
+        <translation>그 프로그램을 끝낸 뒤 설정 &gt; 직렬 포트에서 포트를 다시 고르십시오.</translation>
+    </message>
+    <message>
+        <source>the lock file %1 is in the way and names no program</source>
+        <translation>잠금 파일 %1이(가) 가로막고 있으나 어느 프로그램의 것인지 알 수 없습니다</translation>
+    </message>
+    <message>
+        <source>If no program uses the device, delete the lock file.</source>
+        <translation>장치를 쓰는 프로그램이 없다면 이 잠금 파일을 지우십시오.</translation>
+    </message>
+    <message>
+        <source>the lock file %1, left behind by a program that has ended (PID %2), is in the way and cannot be removed</source>
+        <translation>이미 끝난 프로그램(PID %2)이 남긴 잠금 파일 %1이(가) 가로막고 있으며, 이 파일을 지울 수 없습니다</translation>
+    </message>
+    <message>
+        <source>Ask your administrator to delete it.</source>
+        <translation>관리자에게 지워 달라고 요청하십시오.</translation>
+    </message>
+    <message>
+        <source>Plug the device in, or choose it with Set &gt; Serial Port &gt; Choose Device.</source>
+        <translation>장치를 꽂거나, 설정 &gt; 직렬 포트 &gt; 장치 선택에서 장치를 고르십시오.</translation>
+    </message>
+    <message>
+        <source>its path is too long to name a lock file after it (a lock file name may have %1 characters; this one would have %2)</source>
+        <translation>경로가 너무 길어 잠금 파일 이름을 지을 수 없습니다 (잠금 파일 이름은 %1자까지인데 이 이름은 %2자가 됩니다)</translation>
+    </message>
+    <message>
+        <source>Give the device a shorter path.</source>
+        <translation>장치에 더 짧은 경로를 주십시오.</translation>
+    </message>
+    <message>
+        <source>%1 could not be opened</source>
+        <translation>%1을(를) 열 수 없습니다</translation>
+    </message>
+    <message>
+        <source>%1 could not be written to</source>
+        <translation>%1에 쓸 수 없습니다</translation>
+    </message>
+    <message>
+        <source>The port cannot be changed to %1 while %2 is open.</source>
+        <translation>%2이(가) 열려 있는 동안에는 포트를 %1(으)로 바꿀 수 없습니다.</translation>
+    </message>
+    <message>
+        <source>the settings file that says which device it is cannot be used</source>
+        <translation>어떤 장치인지 정하는 설정 파일을 사용할 수 없습니다</translation>
+    </message>
+    <message>
+        <source>its path holds a zero byte, which no path can</source>
+        <translation>경로에 0 바이트가 들어 있습니다. 경로에는 0 바이트가 있을 수 없습니다</translation>
+    </message>
+    <message>
+        <source>%1 could not be set to 9600 baud, 8 data bits, no parity and 1 stop bit</source>
+        <translation>%1을(를) 9600보, 데이터 비트 8, 패리티 없음, 정지 비트 1로 설정할 수 없습니다</translation>
+    </message>
+    <message>
+        <source>the port is not open</source>
+        <translation>포트가 열려 있지 않습니다</translation>
     </message>
 </context>
 <context>
@@ -279,10 +326,6 @@
         <translation>%1(%2을(를) 가리키는 링크)</translation>
     </message>
     <message>
-        <source>The setting %1 could not be saved to %2: %3.</source>
-        <translation>설정 %1을(를) %2에 저장할 수 없습니다: %3.</translation>
-    </message>
-    <message>
         <source>the text is longer than 1,000 characters</source>
         <translation>값이 1,000자보다 깁니다</translation>
     </message>
@@ -322,20 +365,44 @@
         <source>its lock file %1.lock cannot be made (%2)</source>
         <translation>잠금 파일 %1.lock을(를) 만들 수 없습니다(%2)</translation>
     </message>
+    <message>
+        <source>The setting %1 could not be saved to %2</source>
+        <translation>설정 %1을(를) %2에 저장할 수 없습니다</translation>
+    </message>
 </context>
 <context>
     <name>queltor::StoredChoices</name>
     <message>
-        <source>The settings file %1 is not used: it %2. 20 channels are shown; no port is opened and no choice is saved until the file is mended or removed.</source>
-        <translation>설정 파일 %1을(를) 사용하지 않습니다(%2). 채널 20개를 표시하며, 파일을 고치거나 지울 때까지 포트를 열지 않고 선택한 내용도 저장하지 않습니다.</translation>
+        <source>The stored setting %1 (%2) is not used</source>
+        <translation>저장된 설정 %1(%2)을(를) 사용하지 않습니다</translation>
     </message>
     <message>
-        <source>The stored setting ChNum (%1) is not a channel count of 10 to 100; 20 channels are used instead.</source>
-        <translation>저장된 설정 ChNum(%1)은(는) 10~100의 채널 수가 아니므로 채널 20개를 대신 사용합니다.</translation>
+        <source>The settings file %1 is not used</source>
+        <translation>설정 파일 %1을(를) 사용하지 않습니다</translation>
     </message>
     <message>
-        <source>The stored setting ComPort (%1) is not a port number of 1 to %2; COM1 is used instead.</source>
-        <translation>저장된 설정 ComPort(%1)은(는) 1~%2의 포트 번호가 아니므로 COM1을 대신 사용합니다.</translation>
+        <source>it %1</source>
+        <translation>%1</translation>
+    </message>
+    <message>
+        <source>20 channels are shown; no port is opened and no choice is saved until the file is mended or removed.</source>
+        <translation>채널 20개를 표시하며, 파일을 고치거나 지울 때까지 포트를 열지 않고 선택한 내용도 저장하지 않습니다.</translation>
+    </message>
+    <message>
+        <source>it is not a channel count of 10 to 100</source>
+        <translation>10~100의 채널 수가 아님</translation>
+    </message>
+    <message>
+        <source>20 channels are used instead.</source>
+        <translation>채널 20개를 대신 사용합니다.</translation>
+    </message>
+    <message>
+        <source>it is not a port number of 1 to %1</source>
+        <translation>1~%1의 포트 번호가 아님</translation>
+    </message>
+    <message>
+        <source>%1 is used instead.</source>
+        <translation>%1을(를) 대신 사용합니다.</translation>
     </message>
 </context>
 <context>
@@ -362,10 +429,6 @@
     <message>
         <source>Channel</source>
         <translation>채널</translation>
-    </message>
-    <message>
-        <source>Start Scan</source>
-        <translation>스캔 시작</translation>
     </message>
     <message>
         <source>S&amp;tart CH:</source>
@@ -444,16 +507,16 @@
         <translation>스캔이 존재하지 않는 채널에 이르렀습니다.</translation>
     </message>
     <message>
-        <source>Stop Scan</source>
-        <translation>스캔 중지</translation>
-    </message>
-    <message>
         <source>Unexpected failure: %1</source>
         <translation>예기치 않은 오류: %1</translation>
     </message>
     <message>
         <source>Choose &amp;Device…</source>
         <translation>장치 선택(&amp;D)…</translation>
+    </message>
+    <message>
+        <source>No device is set for %1 yet, and a serial adapter is plugged in. Choose the one the switch is connected to: it is saved, and opened at every start.</source>
+        <translation>%1에 설정된 장치가 아직 없고, 직렬 어댑터가 연결되어 있습니다. 스위치가 연결된 어댑터를 고르십시오. 선택한 장치는 저장되어 시작할 때마다 열립니다.</translation>
     </message>
 </context>
 </TS>

@@ -23,6 +23,13 @@ status=$?
 echo "desktop-file-validate: ${report:-no remarks}"
 [ "$status" -eq 0 ] && [ -z "$report" ] || fail "desktop-file-validate has remarks"
 [ -n "$(desktop_value "$desktop" StartupWMClass)" ] || fail "the desktop entry has no StartupWMClass"
+# The panel speaks Korean: so do its menu entry and its software-centre page.
+for key in 'Name\[ko\]' 'GenericName\[ko\]' 'Comment\[ko\]'; do
+  [ -n "$(desktop_value "$desktop" "$key")" ] || fail "the desktop entry has no ${key//\\/}"
+done
+for element in name summary; do
+  grep -q "<$element xml:lang=\"ko\">" "$metainfo" || fail "the metainfo has no Korean $element"
+done
 
 report=$(appstreamcli validate --no-net --no-color --pedantic "$metainfo" 2>&1)
 status=$?

@@ -71,6 +71,11 @@ for program in queltor queltor-ctl; do
 done
 ldd "$root/usr/bin/queltor-web" | grep libQt6HttpServer >/dev/null || fail "queltor-web does not link Qt HttpServer"
 
+# Shell completion where bash-completion looks for it, for each program.
+for program in queltor queltor-ctl queltor-devsim; do
+  [ -f "$root/usr/share/bash-completion/completions/$program" ] || fail "no bash completion for $program"
+done
+
 # Qt still reads its own arguments: an unknown platform stops the panel.
 # Qt aborts; the outer braces keep bash's own "Aborted" notice out of the log.
 { (ulimit -c 0; "${bare[@]}" "$root/usr/bin/queltor" -platform no-such-platform) >/dev/null 2>"$scratch/stderr"; } 2>/dev/null

@@ -14,7 +14,7 @@ need() {
   local tool
   for tool in "$@"; do
     if ! command -v "$tool" >/dev/null; then
-      echo "FAIL: $tool is not installed (scripts/common.sh lists the packages)" >&2
+      echo "FAIL: $tool is not installed (Build-Depends in debian/control lists the packages)" >&2
       exit 1
     fi
   done

@@ -2,7 +2,7 @@
 // channel 07, as the panel would. Prints "sent" or the message the operator
 // would see. Settings live in a private home, so this runs as any user.
 #include "channel/command.h"
-#include "link/link_error.h"
+#include "link/failure.h"
 #include "link/serial_port.h"
 #include "link/settings_store.h"
 
@@ -38,8 +38,8 @@ int main(int argc, char *argv[])
         port.setPortOpen(true);
         port.output(queltor::channelCommand(7));
         port.setPortOpen(false);
-    } catch (const queltor::LinkError &error) {
-        out << error.message() << '\n';
+    } catch (const queltor::Failed &error) {
+        out << error.failure().text() << '\n';
         return 1;
     }
     out << "sent\n";

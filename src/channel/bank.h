@@ -31,6 +31,17 @@ constexpr int buttonLeft(int button) { return kButtonLeft + kColumnStep * (butto
 constexpr int buttonTop(int button) { return kButtonTop + kRowStep * (button / kButtonsPerRow); }
 constexpr bool buttonVisible(int button, int index) { return button < (index + 1) * kButtonsPerRow; }
 
+// The button rows away and columns across from button, in the grid of ten
+// columns; nothing past its edges.
+constexpr std::optional<int> neighbour(int button, int rows, int columns)
+{
+    const int row = button / kButtonsPerRow + rows;
+    const int column = button % kButtonsPerRow + columns;
+    if (row < 0 || row >= kButtonCount / kButtonsPerRow || column < 0 || column >= kButtonsPerRow)
+        return std::nullopt;
+    return row * kButtonsPerRow + column;
+}
+
 // Height of the button frame: down to the last visible row plus its margin.
 constexpr int frameHeight(int index) { return buttonTop(index * kButtonsPerRow) + kButtonHeight + kFrameBottomMargin; }
 

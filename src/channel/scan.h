@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 #include <cstdint>
 #include <optional>
@@ -20,8 +21,9 @@ public:
     enum class Mode { Manual, Auto };
     enum class StartOutcome { Started, EndBelowStart, TermOutOfRange };
 
-    static inline const QString kStartCaption = QStringLiteral("Start Scan");
-    static inline const QString kStopCaption = QStringLiteral("Stop Scan");
+    // The button's captions, in the source language: the window translates them as it shows them.
+    static constexpr const char *kStartCaption = QT_TRANSLATE_NOOP("queltor::Scan", "Start Scan");
+    static constexpr const char *kStopCaption = QT_TRANSLATE_NOOP("queltor::Scan", "Stop Scan");
     static constexpr int kLongestIntervalMs = 65535;
 
     Mode mode() const { return m_mode; }
@@ -30,7 +32,7 @@ public:
     int intervalMs() const { return m_intervalMs; }
     double nextChannel() const { return m_next; }
 
-    QString caption() const { return m_started ? kStopCaption : kStartCaption; }
+    const char *caption() const { return m_started ? kStopCaption : kStartCaption; }
     bool manualFrameEnabled() const { return m_mode == Mode::Manual; }
     bool autoFrameEnabled() const { return m_mode == Mode::Auto; }
     // The lists, the term box and the Channel Count and Serial Port menus.

@@ -7,45 +7,69 @@
 #include "remote/protocol.h"
 #include "remote/select_without_panel.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 
 #include <cstdio>
-#include <cstring>
 #include <optional>
-#include <string>
 
 namespace {
 
 using queltor::remote::Request;
 
-constexpr const char *kHelp = R"(Usage: queltor-ctl select CH
-       queltor-ctl status
-       queltor-ctl scan --start CH --end CH --term SECONDS
-       queltor-ctl stop
-       queltor-ctl watch
-       queltor-ctl --help | --version
+const QCommandLineOption kHelpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                     QStringLiteral("Show this text and exit."));
+const QCommandLineOption kVersionOption(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
+const QCommandLineOption kConfigOption(QStringLiteral("config"),
+                                       QStringLiteral("Reach the panel of this settings file, as started with\n"
+                                                      "queltor --config FILE; with no panel, select uses its ports."),
+                                       QStringLiteral("FILE"));
+const QCommandLineOption kStartOption(QStringLiteral("start"), QStringLiteral("scan: the first channel."),
+                                      QStringLiteral("CH"));
+const QCommandLineOption kEndOption(QStringLiteral("end"), QStringLiteral("scan: the last channel."),
+                                    QStringLiteral("CH"));
+const QCommandLineOption kTermOption(QStringLiteral("term"), QStringLiteral("scan: seconds per channel, 0 to 65.535."),
+                                     QStringLiteral("SECONDS"));
 
-Drives the QUELTOR panel that runs for this user and settings file; the
-panel shows every request as if its own controls had been used.
+void declare(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("\n"
+                       "Drives the QUELTOR panel that runs for this user and settings file; the\n"
+                       "panel shows every request as if its own controls had been used.\n"
+                       "\n"
+                       "Commands:\n"
+                       "  select CH    select channel CH, 0 to 99 (7 or 07). With no panel running,\n"
+                       "               the command goes to the device directly.\n"
+                       "  status       print the panel's state as one line of JSON\n"
+                       "  scan         switch the panel to Auto and scan from the start to the end\n"
+                       "               channel, one channel every SECONDS (0 to 65.535)\n"
+                       "  stop         stop the scan\n"
+                       "  watch        print the panel's state as status does, then again each time\n"
+                       "               it changes, until interrupted; {\"panel\":false} when the panel\n"
+                       "               ends or none is running"));
+    parser.addOptions({kHelpOption, kVersionOption, kConfigOption, kStartOption, kEndOption, kTermOption});
+}
 
-  select CH    select channel CH, 0 to 99 (7 or 07). With no panel running,
-               the command goes to the device directly.
-  status       print the panel's state as one line of JSON
-  scan         switch the panel to Auto and scan from the start to the end
-               channel, one channel every SECONDS (0 to 65.535)
-  stop         stop the scan
-  watch        print the panel's state as status does, then again each time
-               it changes, until interrupted; {"panel":false} when the panel
-               ends or none is running
-  -h, --help   show this text and exit
-  --version    show the version and exit
-
-A failure is one line on standard error, "queltor-ctl: CODE: TEXT".
-Exit status: 0 done; 1 refused or failed, and not done (a timeout too);
-2 wrong usage; 3 no panel is running (status then prints {"panel":false});
-4 the panel started on the request but did not say how it ended, so whether
-it was done is not known. See queltor-ctl(1).
-)";
+QString helpText()
+{
+    QCommandLineParser parser;
+    declare(parser);
+    const QString generated = parser.helpText();
+    return QStringLiteral("Usage: queltor-ctl [--config FILE] select CH\n"
+                          "       queltor-ctl [--config FILE] status\n"
+                          "       queltor-ctl [--config FILE] scan --start CH --end CH --term SECONDS\n"
+                          "       queltor-ctl [--config FILE] stop\n"
+                          "       queltor-ctl [--config FILE] watch\n"
+                          "       queltor-ctl --help | --version")
+        + generated.mid(generated.indexOf(QLatin1Char('\n')))
+        + QStringLiteral("\n"
+                         "A failure is one line on standard error, \"queltor-ctl: CODE: TEXT\".\n"
+                         "Exit status: 0 done; 1 refused or failed, and not done (a timeout too);\n"
+                         "2 wrong usage; 3 no panel is running (status then prints {\"panel\":false});\n"
+                         "4 the panel started on the request but did not say how it ended, so whether\n"
+                         "it was done is not known. See queltor-ctl(1).\n");
+}
 
 // The panel starts on a request within this or not at all: it takes a port
 // write and a repaint, and a panel slower than this is stuck.
@@ -73,27 +97,32 @@ int print(const QByteArray &line)
 }
 
 // "7" or "07".
-std::optional<int> channelArgument(const char *text)
+std::optional<int> channelArgument(const QString &text)
 {
-    const std::size_t length = std::strlen(text);
-    if (length < 1 || length > 2)
+    if (text.size() < 1 || text.size() > 2)
         return std::nullopt;
     int channel = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-        if (text[i] < '0' || text[i] > '9')
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
             return std::nullopt;
-        channel = channel * 10 + (text[i] - '0');
+        channel = channel * 10 + c.digitValue();
     }
     return channel;
 }
 
-// The request the arguments ask for; nothing, with why, when they ask for none.
-std::optional<Request> requestFor(int argc, char *argv[], const char **why)
+// The request the parsed arguments ask for; nothing, with why, when they ask for none.
+std::optional<Request> requestFor(const QCommandLineParser &parser, const char **why)
 {
-    const std::string command = argv[1];
+    const QStringList words = parser.positionalArguments();
+    const QString command = words.value(0);
+    const bool scanOptions = parser.isSet(kStartOption) || parser.isSet(kEndOption) || parser.isSet(kTermOption);
     Request request;
-    if (command == "select") {
-        const std::optional<int> channel = argc == 3 ? channelArgument(argv[2]) : std::nullopt;
+    if (command != QLatin1String("scan") && scanOptions) {
+        *why = "--start, --end and --term belong to scan";
+        return std::nullopt;
+    }
+    if (command == QLatin1String("select")) {
+        const std::optional<int> channel = words.size() == 2 ? channelArgument(words.at(1)) : std::nullopt;
         if (!channel) {
             *why = "select takes one channel, 0 to 99";
             return std::nullopt;
@@ -102,35 +131,14 @@ std::optional<Request> requestFor(int argc, char *argv[], const char **why)
         request.channel = *channel;
         return request;
     }
-    if (command == "scan") {
-        std::optional<int> start;
-        std::optional<int> end;
-        std::optional<QByteArray> term;
-        for (int i = 2; i < argc; ++i) {
-            std::string option = argv[i];
-            std::string value;
-            if (const std::size_t equals = option.find('='); equals != std::string::npos) {
-                value = option.substr(equals + 1);
-                option.resize(equals);
-            } else if (i + 1 < argc) {
-                value = argv[++i];
-            }
-            if (option == "--start")
-                start = channelArgument(value.c_str());
-            else if (option == "--end")
-                end = channelArgument(value.c_str());
-            else if (option == "--term")
-                term = QByteArray::fromStdString(value);
-            else {
-                *why = "scan takes --start CH, --end CH and --term SECONDS";
-                return std::nullopt;
-            }
-        }
-        if (!start || !end || !term) {
+    if (command == QLatin1String("scan")) {
+        const std::optional<int> start = channelArgument(parser.value(kStartOption));
+        const std::optional<int> end = channelArgument(parser.value(kEndOption));
+        if (words.size() != 1 || !start || !end || !parser.isSet(kTermOption)) {
             *why = "scan takes --start CH and --end CH, 0 to 99, and --term SECONDS";
             return std::nullopt;
         }
-        request = {Request::Verb::Scan, 0, *start, *end, *term, std::nullopt};
+        request = {Request::Verb::Scan, 0, *start, *end, parser.value(kTermOption).toUtf8(), std::nullopt};
         // The term's form is the grammar's: ask it.
         if (!queltor::remote::parseRequest(queltor::remote::requestLine(request).chopped(1))) {
             *why = "--term takes seconds such as 0.5 or 2";
@@ -138,22 +146,17 @@ std::optional<Request> requestFor(int argc, char *argv[], const char **why)
         }
         return request;
     }
-    static const struct
-    {
-        const char *word;
-        Request::Verb verb;
-    } kBare[] = {{"status", Request::Verb::Status}, {"stop", Request::Verb::Stop}, {"watch", Request::Verb::Watch}};
-    for (const auto &bare : kBare) {
-        if (command == bare.word) {
-            if (argc != 2) {
-                *why = "status, stop and watch take nothing more";
-                return std::nullopt;
-            }
-            request.verb = bare.verb;
-            return request;
-        }
+    const bool bare = command == QLatin1String("status") || command == QLatin1String("stop")
+        || command == QLatin1String("watch");
+    if (bare && words.size() == 1) {
+        request.verb = command == QLatin1String("status") ? Request::Verb::Status
+            : command == QLatin1String("stop")            ? Request::Verb::Stop
+                                                          : Request::Verb::Watch;
+        return request;
     }
-    *why = "the commands are select, status, scan, stop and watch";
+    *why = bare             ? "status, stop and watch take nothing more"
+        : command.isEmpty() ? "no command given"
+                            : "the commands are select, status, scan, stop and watch";
     return std::nullopt;
 }
 
@@ -197,26 +200,35 @@ void quiet(QtMsgType type, const QMessageLogContext &, const QString &message)
 int main(int argc, char *argv[])
 {
     queltor::ignoreBrokenPipes();
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kHelp, stdout);
-            return std::fflush(stdout) == 0 ? kDone : kFailed;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::fputs("queltor-ctl " QUELTOR_VERSION "\n", stdout);
-            return std::fflush(stdout) == 0 ? kDone : kFailed;
-        }
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    declare(parser);
+    if (!parser.parse(arguments)) {
+        QString why = parser.errorText();
+        if (why.endsWith(QLatin1Char('.')))
+            why.chop(1);
+        return usage(why.toUtf8().constData());
     }
-    if (argc < 2)
-        return usage("no command given");
+    if (parser.isSet(kHelpOption) || parser.isSet(kVersionOption)) {
+        const QByteArray text = parser.isSet(kHelpOption) ? helpText().toUtf8()
+                                                          : QByteArray("queltor-ctl " QUELTOR_VERSION "\n");
+        std::fputs(text.constData(), stdout);
+        return std::fflush(stdout) == 0 ? kDone : kFailed;
+    }
+    if (parser.isSet(kConfigOption) && parser.value(kConfigOption).isEmpty())
+        return usage("--config needs a file name");
     const char *why = nullptr;
-    const std::optional<Request> request = requestFor(argc, argv, &why);
+    const std::optional<Request> request = requestFor(parser, &why);
     if (!request)
         return usage(why);
 
     qInstallMessageHandler(quiet);
     QCoreApplication app(argc, argv);
-    const queltor::SettingsStore store;
+    const queltor::SettingsStore store = parser.isSet(kConfigOption)
+        ? queltor::SettingsStore(parser.value(kConfigOption))
+        : queltor::SettingsStore();
     if (request->verb == Request::Verb::Watch)
         return watchPanel(store);
     const queltor::PanelAnswer answer = queltor::askPanel(queltor::panelSocketPath(store.fileName()),

@@ -169,26 +169,21 @@ QString userName()
     return QString::number(::geteuid());
 }
 
-DeviceRefusal couldNotOpen(const QString &clause)
-{
-    return {QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.").arg(clause), clause};
-}
+DeviceRefusal couldNotOpen(const QString &clause) { return {clause, {}, clause}; }
 
 DeviceRefusal inUse(const std::optional<DeviceHolder> &holder)
 {
     if (!holder) {
-        return {QCoreApplication::translate(
-                    "queltor::SerialPort",
-                    "could not be opened: the port is in use by another program. Quit it, then choose the port again "
-                    "in Set > Serial Port."),
+        return {QCoreApplication::translate("queltor::SerialPort", "the port is in use by another program"),
+                QCoreApplication::translate("queltor::SerialPort",
+                                            "Quit it, then choose the port again in Set > Serial Port."),
                 QCoreApplication::translate("queltor::SerialPort", "in use by another program")};
     }
-    return {QCoreApplication::translate(
-                "queltor::SerialPort",
-                "could not be opened: the port is in use by %1 (PID %2). Quit that program, then choose the port "
-                "again in Set > Serial Port.")
+    return {QCoreApplication::translate("queltor::SerialPort", "the port is in use by %1 (PID %2)")
                 .arg(holder->program)
                 .arg(holder->pid),
+            QCoreApplication::translate("queltor::SerialPort",
+                                        "Quit that program, then choose the port again in Set > Serial Port."),
             QCoreApplication::translate("queltor::SerialPort", "in use by %1 (PID %2)")
                 .arg(holder->program)
                 .arg(holder->pid)};
@@ -224,8 +219,7 @@ DeviceRefusal openFailed(const QByteArray &node, int error)
         return deviceMissing();
     case EACCES:
     case EPERM:
-        return {QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.").arg(noPermission(node)),
-                QCoreApplication::translate("queltor::SerialPort", "no permission to use it")};
+        return {noPermission(node), {}, QCoreApplication::translate("queltor::SerialPort", "no permission to use it")};
     case EBUSY: // in exclusive mode for another program
         if (const std::optional<qint64> opener = deviceOpener(node))
             return inUse(holderOf(*opener, DeviceHolder::Means::Open));
@@ -248,11 +242,11 @@ Look examine(const QByteArray &lockPath, std::optional<DeviceRefusal> *refusal)
     const std::optional<qint64> pid = lockFilePid(lock.text);
     if (!pid) {
         // Being written this very moment, or not a lock file of any tool we know.
-        *refusal = DeviceRefusal{QCoreApplication::translate(
-                                     "queltor::SerialPort",
-                                     "could not be opened: the lock file %1 is in the way and names no program. If no "
-                                     "program uses the device, delete the lock file.")
+        *refusal = DeviceRefusal{QCoreApplication::translate("queltor::SerialPort",
+                                                             "the lock file %1 is in the way and names no program")
                                      .arg(shown),
+                                 QCoreApplication::translate("queltor::SerialPort",
+                                                             "If no program uses the device, delete the lock file."),
                                  QCoreApplication::translate("queltor::SerialPort", "a lock file is in the way")};
         return Look::Refused;
     }
@@ -267,13 +261,14 @@ Look examine(const QByteArray &lockPath, std::optional<DeviceRefusal> *refusal)
     if (::lstat(lockPath.constData(), &now) != 0 || now.st_ino != lock.inode || ::unlink(lockPath.constData()) == 0
         || errno == ENOENT)
         return Look::Free;
-    *refusal = DeviceRefusal{QCoreApplication::translate(
-                                 "queltor::SerialPort",
-                                 "could not be opened: the lock file %1, left behind by a program that has ended (PID "
-                                 "%2), is in the way and cannot be removed. Ask your administrator to delete it.")
-                                 .arg(shown)
-                                 .arg(*pid),
-                             QCoreApplication::translate("queltor::SerialPort", "a stale lock file is in the way")};
+    *refusal = DeviceRefusal{
+        QCoreApplication::translate("queltor::SerialPort",
+                                    "the lock file %1, left behind by a program that has ended (PID %2), is in the way "
+                                    "and cannot be removed")
+            .arg(shown)
+            .arg(*pid),
+        QCoreApplication::translate("queltor::SerialPort", "Ask your administrator to delete it."),
+        QCoreApplication::translate("queltor::SerialPort", "a stale lock file is in the way")};
     return Look::Refused;
 }
 
@@ -387,12 +382,11 @@ std::optional<DeviceHolder> deviceHolder(const QByteArray &path)
 
 DeviceRefusal deviceMissing()
 {
-    return {QCoreApplication::translate(
-                "queltor::SerialPort",
-                "could not be opened: the device does not exist. Plug the device in, or choose it with Set > Serial "
-                "Port > Choose Device."),
-            QCoreApplication::translate("queltor::SerialPort", "the device does not exist"),
-            LinkError::Cause::DeviceMissing};
+    const QString why = QCoreApplication::translate("queltor::SerialPort", "the device does not exist");
+    return {why,
+            QCoreApplication::translate("queltor::SerialPort",
+                                        "Plug the device in, or choose it with Set > Serial Port > Choose Device."),
+            why, Failure::Cause::DeviceMissing};
 }
 
 } // namespace device_access
@@ -427,15 +421,14 @@ std::optional<DeviceRefusal> DeviceAccess::take(const QByteArray &path)
         return errno == ENOENT || errno == ENOTDIR ? deviceMissing() : couldNotOpen(errnoClause(errno));
     const QByteArray name = lockFileName(node);
     if (name.size() > kLongestName) {
-        return DeviceRefusal{QCoreApplication::translate(
-                                 "queltor::SerialPort",
-                                 "could not be opened: its path is too long to name a lock file after it (a lock file "
-                                 "name may have %1 characters; this one would have %2). Give the device a shorter "
-                                 "path.")
-                                 .arg(kLongestName)
-                                 .arg(name.size()),
-                             QCoreApplication::translate("queltor::SerialPort",
-                                                         "its path is too long for a lock file")};
+        return DeviceRefusal{
+            QCoreApplication::translate("queltor::SerialPort",
+                                        "its path is too long to name a lock file after it (a lock file name may have "
+                                        "%1 characters; this one would have %2)")
+                .arg(kLongestName)
+                .arg(name.size()),
+            QCoreApplication::translate("queltor::SerialPort", "Give the device a shorter path."),
+            QCoreApplication::translate("queltor::SerialPort", "its path is too long for a lock file")};
     }
     struct stat status
     { };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/link_error.h"
+#include "link/failure.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -29,13 +29,15 @@ struct DeviceHolder
     Means means = Means::LockFile;
 };
 
-// Why a device was not taken: the text that follows "COM1 (/dev/ttyUSB0) ", its
-// short form for a status line, and what the link makes of it.
+// Why a device could not be opened, as a clause ("the port is in use by
+// minicom (PID 1234)"), what to do about it, its short form for a status line,
+// and what the link makes of it.
 struct DeviceRefusal
 {
-    QString what;
+    QString why;
+    QString todo;
     QString condition;
-    LinkError::Cause cause = LinkError::Cause::Other;
+    Failure::Cause cause = Failure::Cause::Other;
 };
 
 namespace device_access {
@@ -72,7 +74,7 @@ bool processRunning(qint64 pid);
 // flock() on it, or another process that has it open; nothing when none does.
 std::optional<DeviceHolder> deviceHolder(const QByteArray &path);
 
-// "could not be opened: the device does not exist. Plug ...", for every way of finding it missing.
+// "the device does not exist", "Plug ...": for every way of finding it missing.
 DeviceRefusal deviceMissing();
 
 } // namespace device_access

@@ -1,10 +1,11 @@
 #include "link/link.h"
 
-#include "link/link_error.h"
+#include "link/device_watch.h"
+#include "link/failure.h"
+#include "link/port_label.h"
 #include "link/settings_text.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -30,9 +31,15 @@ std::vector<Link *> &allLinks()
     return links;
 }
 
-QString backByItself()
+// The port labelled, what befell it, and that the panel needs no help to reconnect.
+Failure deviceGone(const QString &what)
 {
-    return QCoreApplication::translate("queltor::Link", "The panel reconnects by itself when the device is back.");
+    Failure gone(Failure::Kind::Port, what, QCoreApplication::translate("queltor::Link", "the device has gone away"),
+                 QCoreApplication::translate("queltor::Link",
+                                             "The panel reconnects by itself when the device is back."));
+    gone.cause = Failure::Cause::DeviceGone;
+    gone.condition = QCoreApplication::translate("queltor::Link", "unplugged");
+    return gone;
 }
 
 // Whether the device at path is the one open as fd.
@@ -49,7 +56,7 @@ bool pathLeadsTo(const QByteArray &path, int fd)
 
 } // namespace
 
-QString LinkState::portName() const { return QStringLiteral("COM%1").arg(port); }
+QString LinkState::portName() const { return portLabel(port); }
 
 QString LinkState::condition() const
 {
@@ -133,11 +140,11 @@ void Link::setPortOpen(bool open)
     stopWatching();
     try {
         m_port.setPortOpen(true);
-    } catch (const LinkError &e) {
-        if (e.cause() == LinkError::Cause::DeviceMissing)
-            becomeWaiting(m_port.devicePath(), e.condition(), false, {});
+    } catch (const Failed &e) {
+        if (e.failure().cause == Failure::Cause::DeviceMissing)
+            becomeWaiting(m_port.devicePath(), e.failure().condition, false);
         else
-            becomeClosed(e.condition());
+            becomeClosed(e.failure().condition);
         throw;
     }
     becomeConnected();
@@ -146,23 +153,23 @@ void Link::setPortOpen(bool open)
 void Link::output(const QByteArray &bytes)
 {
     if (m_state.kind == LinkState::Kind::Waiting && m_state.lost)
-        throw LinkError(m_lossMessage, LinkError::Cause::DeviceGone, m_state.reason);
+        throw Failed(m_loss);
     // A port that could not be opened says why, to a click as to a script.
     if (!m_port.portOpen() && !m_state.reason.isEmpty()) {
-        throw LinkError(portLabel() + QLatin1Char(' ')
-                            + QCoreApplication::translate("queltor::Link",
-                                                          "could not be written to: the port is not open: %1.")
-                                  .arg(m_state.reason),
-                        LinkError::Cause::Other, m_state.reason);
+        Failure notOpen(Failure::Kind::Port,
+                        QCoreApplication::translate("queltor::Link", "%1 could not be written to").arg(portLabel()),
+                        QCoreApplication::translate("queltor::Link", "the port is not open: %1").arg(m_state.reason));
+        notOpen.condition = m_state.reason;
+        throw Failed(notOpen);
     }
     try {
         m_port.output(bytes);
-    } catch (const LinkError &e) {
-        if (e.cause() != LinkError::Cause::DeviceGone)
+    } catch (const Failed &e) {
+        if (e.failure().cause != Failure::Cause::DeviceGone)
             throw;
         // Told at once by the write's own failure: nothing more to announce.
-        loseDevice({});
-        throw LinkError(m_lossMessage, LinkError::Cause::DeviceGone, m_state.reason);
+        loseDevice(false);
+        throw Failed(m_loss);
     }
 }
 
@@ -173,17 +180,12 @@ QByteArray Link::devicePath() const
 
 QString Link::deviceName() const { return settings_text::forDisplay(devicePath()); }
 
-QString Link::portLabel() const
-{
-    const QString device = deviceName();
-    return device.isEmpty() ? QStringLiteral("COM%1").arg(commPort())
-                            : QStringLiteral("COM%1 (%2)").arg(commPort()).arg(device);
-}
+QString Link::portLabel() const { return queltor::portLabel(commPort(), deviceName()); }
 
 void Link::becomeConnected()
 {
-    m_lossMessage.clear();
-    m_state = LinkState{LinkState::Kind::Connected, commPort(), m_port.deviceName(), {}, false, {}};
+    m_loss = {};
+    m_state = LinkState{LinkState::Kind::Connected, commPort(), m_port.deviceName(), {}, false};
     // A hang-up shows on the descriptor as readable; the device never sends
     // anything, so this wakes the panel for nothing else.
     m_hangUp = new QSocketNotifier(m_port.handle(), QSocketNotifier::Read, this);
@@ -192,20 +194,18 @@ void Link::becomeConnected()
     announce();
 }
 
-void Link::becomeWaiting(const QByteArray &device, const QString &reason, bool lost, const QString &lostMessage)
+void Link::becomeWaiting(const QByteArray &device, const QString &reason, bool lost)
 {
     m_waitFor = device;
-    m_state =
-        LinkState{LinkState::Kind::Waiting, commPort(), settings_text::forDisplay(device), reason, lost, lostMessage};
+    m_state = LinkState{LinkState::Kind::Waiting, commPort(), settings_text::forDisplay(device), reason, lost};
     watchPath(device);
     m_poll->start();
     announce();
-    m_state.lostMessage.clear(); // said once
 }
 
 void Link::becomeClosed(const QString &reason)
 {
-    m_state = LinkState{LinkState::Kind::Closed, commPort(), m_port.deviceName(), reason, false, {}};
+    m_state = LinkState{LinkState::Kind::Closed, commPort(), m_port.deviceName(), reason, false};
     announce();
 }
 
@@ -226,34 +226,24 @@ void Link::stopWatching()
 // exists: a change there is the path coming or going.
 void Link::watchPath(const QByteArray &device)
 {
-    QString folder = QFileInfo(QFile::decodeName(SerialPort::location(device))).absolutePath();
-    while (!QFileInfo(folder).isDir() && !QDir(folder).isRoot())
-        folder = QFileInfo(folder).absolutePath();
-    const QStringList watched = m_watcher->directories();
-    if (watched == QStringList{folder})
-        return;
-    if (!watched.isEmpty())
-        m_watcher->removePaths(watched);
-    m_watcher->addPath(folder);
+    watchFolder(*m_watcher, QFileInfo(QFile::decodeName(SerialPort::location(device))).absolutePath());
 }
 
 void Link::lookAgain()
 {
     if (m_state.kind == LinkState::Kind::Connected) {
         if (!pathLeadsTo(SerialPort::location(m_port.devicePath()), m_port.handle()))
-            loseDevice(QCoreApplication::translate("queltor::Link", "%1 was closed: the device has gone away.")
-                           .arg(m_port.portLabel())
-                       + QLatin1Char(' ') + backByItself());
+            loseDevice(true);
         return;
     }
     if (m_state.kind != LinkState::Kind::Waiting)
         return;
     try {
         m_port.openDevice(m_waitFor);
-    } catch (const LinkError &e) {
-        const QString reason = e.cause() == LinkError::Cause::DeviceMissing && m_state.lost
+    } catch (const Failed &e) {
+        const QString reason = e.failure().cause == Failure::Cause::DeviceMissing && m_state.lost
             ? QCoreApplication::translate("queltor::Link", "unplugged")
-            : e.condition();
+            : e.failure().condition;
         if (reason != m_state.reason) {
             m_state.reason = reason;
             announce();
@@ -272,24 +262,23 @@ void Link::readHangUp()
     if (fd < 0 || ::poll(&state, 1, 0) <= 0)
         return;
     if (state.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-        loseDevice(QCoreApplication::translate("queltor::Link", "%1 was closed: the device has gone away.")
-                       .arg(m_port.portLabel())
-                   + QLatin1Char(' ') + backByItself());
+        loseDevice(true);
         return;
     }
     // Whatever the device sent is not for us, and would keep the descriptor readable.
     ::tcflush(fd, TCIFLUSH);
 }
 
-void Link::loseDevice(const QString &lostMessage)
+void Link::loseDevice(bool tell)
 {
     const QByteArray device = m_port.devicePath();
-    m_lossMessage = m_port.portLabel() + QLatin1Char(' ')
-        + QCoreApplication::translate("queltor::SerialPort", "could not be written to: the device has gone away.")
-        + QLatin1Char(' ') + backByItself();
+    const QString label = portLabel();
+    m_loss = deviceGone(QCoreApplication::translate("queltor::Link", "%1 could not be written to").arg(label));
     stopWatching();
     m_port.setPortOpen(false);
-    becomeWaiting(device, QCoreApplication::translate("queltor::Link", "unplugged"), true, lostMessage);
+    becomeWaiting(device, m_loss.condition, true);
+    if (tell)
+        emit failed(deviceGone(QCoreApplication::translate("queltor::Link", "%1 was closed").arg(label)));
 }
 
 void Link::announce() { emit stateChanged(m_state); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/failure.h"
 #include "link/serial_port.h"
 
 #include <QByteArray>
@@ -28,9 +29,6 @@ struct LinkState
     QString device;    // as shown; empty while unknown
     QString reason;    // why not connected, as a clause; may be empty
     bool lost = false; // waiting for a device that went away, rather than one never opened
-    // Set on the one change that took the device away while nothing was being
-    // written: the operator hears of it only through this.
-    QString lostMessage;
 
     QString portName() const;  // "COM1"
     QString condition() const; // "connected", "not connected: unplugged; reconnects when it is back"
@@ -47,15 +45,14 @@ struct LinkState
 // arms no timer; while waiting it looks at most 1000 / kWaitPollMs times a
 // second besides every change to the path's folder.
 //
-// The calls are SerialPort's and throw LinkError where a handler must know at
+// The calls are SerialPort's and throw Failed where a handler must know at
 // once; an open of a device that does not exist, and a write that finds the
-// device gone, leave the link waiting and still throw.
+// device gone, leave the link waiting and still throw. A device that goes
+// away while nothing is written is told through failed(), once.
 class Link : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int kLowestPort = SerialPort::kLowestPort;
-    static constexpr int kHighestPort = SerialPort::kHighestPort;
     static constexpr int kWaitPollMs = 500;
 
     explicit Link(const SettingsStore &store, QObject *parent = nullptr);
@@ -81,22 +78,24 @@ public:
 
 signals:
     void stateChanged(const queltor::LinkState &state);
+    // The device went away by itself, between writes; emitted after the state it left.
+    void failed(const queltor::Failure &failure);
 
 private:
     void becomeConnected();
-    void becomeWaiting(const QByteArray &device, const QString &reason, bool lost, const QString &lostMessage);
+    void becomeWaiting(const QByteArray &device, const QString &reason, bool lost);
     void becomeClosed(const QString &reason);
     void stopWatching();
     void watchPath(const QByteArray &device);
     void lookAgain();
     void readHangUp();
-    void loseDevice(const QString &lostMessage);
+    void loseDevice(bool tell);
     void announce();
 
     SerialPort m_port;
     LinkState m_state;
-    QByteArray m_waitFor;  // the device waited for, as written
-    QString m_lossMessage; // what a write says while waiting for a device that went away
+    QByteArray m_waitFor; // the device waited for, as written
+    Failure m_loss;       // what a write says while waiting for a device that went away
     QSocketNotifier *m_hangUp = nullptr;
     QFileSystemWatcher *m_watcher = nullptr;
     QTimer *m_poll = nullptr;

@@ -1,28 +1,25 @@
 #include "link/port_choice.h"
 
-#include "channel/numbers.h"
+#include "link/failure.h"
 #include "link/link.h"
-#include "link/link_error.h"
-#include "link/settings_store.h"
 
 namespace queltor {
 
-QStringList choosePort(Link &port, SettingsStore &store, int n, const std::function<void(int)> &markChosen)
+void switchPort(Link &link, int n, const std::function<void()> &steps,
+                const std::function<void(const Failure &)> &failed)
 {
-    QStringList failures;
-    const auto step = [&failures](const std::function<void()> &action) {
+    const auto step = [&failed](const std::function<void()> &action) {
         try {
             action();
-        } catch (const LinkError &e) {
-            failures << e.message();
+        } catch (const Failed &e) {
+            failed(e.failure());
         }
     };
-    step([&] { port.setPortOpen(false); });
-    step([&] { store.write(SettingsStore::kComPort, decimalText(n)); });
-    step([&] { port.setCommPort(n); });
-    markChosen(n);
-    step([&] { port.setPortOpen(true); });
-    return failures;
+    step([&] { link.setPortOpen(false); });
+    if (steps)
+        step(steps);
+    step([&] { link.setCommPort(n); });
+    step([&] { link.setPortOpen(true); });
 }
 
 } // namespace queltor

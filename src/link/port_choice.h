@@ -1,18 +1,19 @@
 #pragma once
 
-#include <QStringList>
+#include "link/failure.h"
 
 #include <functional>
 
 namespace queltor {
 
 class Link;
-class SettingsStore;
 
-// Moves the link to port n: close, save the choice, renumber, move the check
-// mark (markChosen), open. Every step runs even when an earlier one failed, so
-// the choice is saved and marked even when the new port cannot be opened.
-// Returns what failed, in plain words; closing an already closed port is not a failure.
-QStringList choosePort(Link &port, SettingsStore &store, int n, const std::function<void(int)> &markChosen);
+// Moves the link to port n: closes it, takes the caller's own steps (such as
+// saving the choice and moving the check mark), renumbers it and opens it
+// again. Every step runs even when an earlier one failed, so a choice is kept
+// even when the new port cannot be opened; each failure goes to failed as it
+// happens. Closing an already closed port is not a failure.
+void switchPort(Link &link, int n, const std::function<void()> &steps,
+                const std::function<void(const Failure &)> &failed);
 
 } // namespace queltor

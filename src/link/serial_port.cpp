@@ -1,5 +1,6 @@
 #include "link/serial_port.h"
 
+#include "link/port_label.h"
 #include "link/settings_store.h"
 #include "link/settings_text.h"
 
@@ -30,6 +31,9 @@ bool lineSettingsInForce(int fd)
         && !(tio.c_cflag & CSTOPB);
 }
 
+QString couldNotBeOpened() { return QCoreApplication::translate("queltor::SerialPort", "%1 could not be opened"); }
+QString couldNotBeWritten() { return QCoreApplication::translate("queltor::SerialPort", "%1 could not be written to"); }
+
 // Where QSerialPort puts the lock file it takes for portName: its own folders,
 // in its order, the first it may read and write in.
 QString qtLockFilePath(const QString &portName)
@@ -58,17 +62,18 @@ SerialPort::~SerialPort() { closePort(); }
 void SerialPort::setCommPort(int port)
 {
     if (port < kLowestPort || port > kHighestPort) {
-        throw LinkError(QCoreApplication::translate("queltor::SerialPort",
-                                                    "Port number %1 is not available; the ports are %2 to %3.")
-                            .arg(port)
-                            .arg(kLowestPort)
-                            .arg(kHighestPort));
+        throw Failed(Failure(Failure::Kind::Port,
+                             QCoreApplication::translate("queltor::SerialPort",
+                                                         "Port number %1 is not available; the ports are %2 to %3.")
+                                 .arg(port)
+                                 .arg(kLowestPort)
+                                 .arg(kHighestPort)));
     }
     if (m_port.isOpen()) {
-        throw LinkError(
-            QCoreApplication::translate("queltor::SerialPort", "The port cannot be changed to COM%1 while %2 is open.")
-                .arg(port)
-                .arg(portLabel()));
+        throw Failed(Failure(Failure::Kind::Port,
+                             QCoreApplication::translate("queltor::SerialPort",
+                                                         "The port cannot be changed to %1 while %2 is open.")
+                                 .arg(queltor::portLabel(port), portLabel())));
     }
     m_commPort = port;
 }
@@ -85,9 +90,9 @@ void SerialPort::setPortOpen(bool open)
 
     const std::optional<QByteArray> mapped = m_store.portDevice(m_commPort);
     if (!mapped)
-        fail(QCoreApplication::translate(
-            "queltor::SerialPort",
-            "could not be opened: the settings file that says which device it is cannot be used."));
+        fail(couldNotBeOpened(),
+             QCoreApplication::translate("queltor::SerialPort",
+                                         "the settings file that says which device it is cannot be used"));
     openDevice(*mapped);
 }
 
@@ -104,11 +109,13 @@ void SerialPort::openDevice(const QByteArray &written)
     // open() would take the path only up to its first zero byte: another path.
     if (written.contains('\0'))
         refuseOpen(written,
-                   QCoreApplication::translate("queltor::SerialPort",
-                                               "could not be opened: its path holds a zero byte, which no path can."));
+                   {QCoreApplication::translate("queltor::SerialPort", "its path holds a zero byte, which no path can"),
+                    {},
+                    {},
+                    Failure::Cause::Other});
     DeviceAccess access;
     if (const std::optional<DeviceRefusal> refusal = access.take(location(written)))
-        refuseOpen(written, refusal->what, refusal->cause, refusal->condition);
+        refuseOpen(written, *refusal);
 
     // QSerialPort opens the device through the descriptor taken, which also
     // reaches a device whose name a QString cannot carry. It takes a lock file
@@ -131,12 +138,9 @@ void SerialPort::openDevice(const QByteArray &written)
         const QSerialPort::SerialPortError error = m_port.error();
         const QString reason = asClause(m_port.errorString());
         m_port.clearError();
-        if (error == QSerialPort::DeviceNotFoundError) {
-            const DeviceRefusal missing = device_access::deviceMissing();
-            refuseOpen(written, missing.what, missing.cause, missing.condition);
-        }
-        refuseOpen(written, QCoreApplication::translate("queltor::SerialPort", "could not be opened: %1.").arg(reason),
-                   LinkError::Cause::Other, reason);
+        if (error == QSerialPort::DeviceNotFoundError)
+            refuseOpen(written, device_access::deviceMissing());
+        refuseOpen(written, {reason, {}, reason, Failure::Cause::Other});
     }
     QFile::remove(qtLock);
     m_qtLockFile = qtLock;
@@ -149,11 +153,13 @@ void SerialPort::openDevice(const QByteArray &written)
 
     if (!lineSettingsInForce(static_cast<int>(m_port.handle()))) {
         closePort();
-        refuseOpen(written,
-                   QCoreApplication::translate("queltor::SerialPort",
-                                               "could not be set to 9600 baud, 8 data bits, no parity and 1 stop bit."),
-                   LinkError::Cause::Other,
-                   QCoreApplication::translate("queltor::SerialPort", "it does not take 9600 baud, 8N1"));
+        Failure refused(
+            Failure::Kind::Port,
+            QCoreApplication::translate("queltor::SerialPort",
+                                        "%1 could not be set to 9600 baud, 8 data bits, no parity and 1 stop bit")
+                .arg(queltor::portLabel(m_commPort, settings_text::forDisplay(written))));
+        refused.condition = QCoreApplication::translate("queltor::SerialPort", "it does not take 9600 baud, 8N1");
+        throw Failed(refused);
     }
     m_device = written;
 }
@@ -178,7 +184,7 @@ void SerialPort::closePort()
 void SerialPort::output(const QByteArray &bytes)
 {
     if (!m_port.isOpen())
-        fail(QCoreApplication::translate("queltor::SerialPort", "could not be written to: the port is not open."));
+        fail(couldNotBeWritten(), QCoreApplication::translate("queltor::SerialPort", "the port is not open"));
     if (bytes.isEmpty())
         return;
 
@@ -187,12 +193,11 @@ void SerialPort::output(const QByteArray &bytes)
     pollfd ready{static_cast<int>(m_port.handle()), POLLOUT, 0};
     if (::poll(&ready, 1, 0) >= 0) {
         if (ready.revents & (POLLERR | POLLHUP | POLLNVAL))
-            fail(QCoreApplication::translate("queltor::SerialPort",
-                                             "could not be written to: the device has gone away."),
-                 LinkError::Cause::DeviceGone);
+            fail(couldNotBeWritten(), QCoreApplication::translate("queltor::SerialPort", "the device has gone away"),
+                 Failure::Cause::DeviceGone);
         if (!(ready.revents & POLLOUT))
-            fail(QCoreApplication::translate("queltor::SerialPort",
-                                             "could not be written to: the device is not accepting data."));
+            fail(couldNotBeWritten(),
+                 QCoreApplication::translate("queltor::SerialPort", "the device is not accepting data"));
     }
 
     const qint64 queued = m_port.write(bytes);
@@ -216,16 +221,16 @@ void SerialPort::output(const QByteArray &bytes)
     m_port.clearError();
 
     QString reason;
-    LinkError::Cause cause = LinkError::Cause::Other;
+    Failure::Cause cause = Failure::Cause::Other;
     if (error == QSerialPort::ResourceError) {
         reason = QCoreApplication::translate("queltor::SerialPort", "the device has gone away");
-        cause = LinkError::Cause::DeviceGone;
+        cause = Failure::Cause::DeviceGone;
     } else if (error == QSerialPort::NoError) {
         reason = QCoreApplication::translate("queltor::SerialPort", "the device is not accepting data");
     } else {
         reason = asClause(qtReason);
     }
-    fail(QCoreApplication::translate("queltor::SerialPort", "could not be written to: %1.").arg(reason), cause);
+    fail(couldNotBeWritten(), reason, cause);
 }
 
 QByteArray SerialPort::devicePath() const
@@ -235,25 +240,23 @@ QByteArray SerialPort::devicePath() const
 
 QString SerialPort::deviceName() const { return settings_text::forDisplay(devicePath()); }
 
-QString SerialPort::portLabel() const
+QString SerialPort::portLabel() const { return queltor::portLabel(m_commPort, deviceName()); }
+
+void SerialPort::fail(const QString &what, const QString &why, Failure::Cause cause) const
 {
-    const QString device = deviceName();
-    return device.isEmpty() ? QStringLiteral("COM%1").arg(m_commPort)
-                            : QStringLiteral("COM%1 (%2)").arg(m_commPort).arg(device);
+    Failure failure(Failure::Kind::Port, what.arg(portLabel()), why);
+    failure.cause = cause;
+    throw Failed(failure);
 }
 
-void SerialPort::fail(const QString &what, LinkError::Cause cause) const
+void SerialPort::refuseOpen(const QByteArray &device, const DeviceRefusal &refusal) const
 {
-    throw LinkError(portLabel() + QLatin1Char(' ') + what, cause);
-}
-
-void SerialPort::refuseOpen(const QByteArray &device, const QString &what, LinkError::Cause cause,
-                            const QString &condition) const
-{
-    const QString shown = settings_text::forDisplay(device);
-    const QString label = shown.isEmpty() ? QStringLiteral("COM%1").arg(m_commPort)
-                                          : QStringLiteral("COM%1 (%2)").arg(m_commPort).arg(shown);
-    throw LinkError(label + QLatin1Char(' ') + what, cause, condition);
+    Failure failure(Failure::Kind::Port,
+                    couldNotBeOpened().arg(queltor::portLabel(m_commPort, settings_text::forDisplay(device))),
+                    refusal.why, refusal.todo);
+    failure.cause = refusal.cause;
+    failure.condition = refusal.condition;
+    throw Failed(failure);
 }
 
 } // namespace queltor

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/device_access.h"
-#include "link/link_error.h"
+#include "link/failure.h"
 
 #include <QByteArray>
 #include <QSerialPort>
@@ -13,7 +13,7 @@ class SettingsStore;
 
 // The port that carries the channel commands: numbered COM1, COM2, ...,
 // always 9600 baud, 8 data bits, no parity, 1 stop bit. It only writes.
-// Every failure is a LinkError that names the port and its device. A device
+// Every failure is thrown as Failed, naming the port and its device. A device
 // another program holds is never opened (DeviceAccess decides), and while
 // the port is open no other program may take the device.
 class SerialPort
@@ -42,7 +42,7 @@ public:
     void openDevice(const QByteArray &written);
 
     // Hands every byte to the operating system before returning; anything less is
-    // a LinkError and nothing of it stays queued for later.
+    // a failure and nothing of it stays queued for later.
     void output(const QByteArray &bytes);
 
     // The open port's file descriptor; -1 while closed.
@@ -59,9 +59,11 @@ public:
     static QByteArray location(const QByteArray &written);
 
 private:
-    [[noreturn]] void fail(const QString &what, LinkError::Cause cause = LinkError::Cause::Other) const;
-    [[noreturn]] void refuseOpen(const QByteArray &device, const QString &what,
-                                 LinkError::Cause cause = LinkError::Cause::Other, const QString &condition = {}) const;
+    // "COM1 (device) could not be written to: why." and the like, for the port as it stands.
+    [[noreturn]] void fail(const QString &what, const QString &why = {},
+                           Failure::Cause cause = Failure::Cause::Other) const;
+    // "COM1 (device) could not be opened: why. To do." for the device written as in the settings file.
+    [[noreturn]] void refuseOpen(const QByteArray &device, const DeviceRefusal &refusal) const;
     void closePort();
 
     const SettingsStore &m_store;

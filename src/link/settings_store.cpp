@@ -1,6 +1,7 @@
 #include "link/settings_store.h"
 
-#include "link/link_error.h"
+#include "link/failure.h"
+#include "link/port_label.h"
 #include "link/settings_text.h"
 
 #include <QCoreApplication>
@@ -105,6 +106,11 @@ std::optional<QByteArray> lookup(const QStringList &files, QByteArrayView group,
             return found;
     }
     return std::nullopt;
+}
+
+std::optional<QByteArray> portEntry(const QStringList &files, int port, bool *known)
+{
+    return lookup(files, kPorts, portLabel(port).toLatin1(), known);
 }
 
 // UTF-8 text's length in characters, as the limit on a value counts them.
@@ -230,7 +236,8 @@ void SettingsStore::write(const QString &key, const QString &text) { save(kSetti
 
 void SettingsStore::writePortDevice(int port, const QByteArray &device)
 {
-    save(kPorts, QStringLiteral("COM%1").arg(port), device);
+    save(kPorts, portLabel(port), device);
+    m_runDevices.remove(port);
 }
 
 void SettingsStore::save(QByteArrayView group, const QString &key, const QByteArray &value)
@@ -241,9 +248,11 @@ void SettingsStore::save(QByteArrayView group, const QString &key, const QByteAr
         ? file
         : QCoreApplication::translate("queltor::SettingsStore", "%1 (a link to %2)").arg(file, target);
     const auto fail = [&](const QString &why) {
-        throw LinkError(
-            QCoreApplication::translate("queltor::SettingsStore", "The setting %1 could not be saved to %2: %3.")
-                .arg(key, where, why));
+        throw Failed(
+            Failure(Failure::Kind::NotSaved,
+                    QCoreApplication::translate("queltor::SettingsStore", "The setting %1 could not be saved to %2")
+                        .arg(key, where),
+                    why));
     };
     if (characters(value) > settings_text::kMaxValueChars)
         fail(QCoreApplication::translate("queltor::SettingsStore", "the text is longer than 1,000 characters"));
@@ -314,11 +323,22 @@ void SettingsStore::save(QByteArrayView group, const QString &key, const QByteAr
 
 std::optional<QByteArray> SettingsStore::portDevice(int port) const
 {
+    if (const auto run = m_runDevices.constFind(port); run != m_runDevices.cend())
+        return *run;
     bool known = true;
-    const std::optional<QByteArray> mapped = lookup(m_files, kPorts, "COM" + QByteArray::number(port), &known);
+    const std::optional<QByteArray> mapped = portEntry(m_files, port, &known);
     if (!known)
         return std::nullopt;
     return mapped && !mapped->isEmpty() ? *mapped : defaultPortDevice(port);
+}
+
+bool SettingsStore::namesPortDevice(int port) const
+{
+    if (m_runDevices.contains(port))
+        return true;
+    bool known = true;
+    const std::optional<QByteArray> mapped = portEntry(m_files, port, &known);
+    return known && mapped && !mapped->isEmpty();
 }
 
 QByteArray SettingsStore::defaultPortDevice(int port) { return "/dev/ttyS" + QByteArray::number(port - 1); }

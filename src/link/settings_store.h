@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -31,18 +32,27 @@ public:
     bool contains(const QString &key) const;
 
     // Stores text under key in group Settings, on disk before it returns; a
-    // text equal to the stored one is not written at all. Throws LinkError,
+    // text equal to the stored one is not written at all. Throws Failed,
     // saying what could not be written and why, and then nothing is pending.
     void write(const QString &key, const QString &text);
 
     // Maps port number n to device under group Ports, key COMn, byte for byte:
     // that one value changes, or its line is added. Saved and failing as write() does.
+    // A device given for this run only (setRunDevice) gives way to the one saved.
     void writePortDevice(int port, const QByteArray &device);
 
-    // The device for port number n as written under group Ports, key COMn,
-    // byte for byte; else the platform's own name for that port. Nothing when
-    // a settings file that may map it cannot be used: no device is guessed then.
+    // The device for port number n: the one given for this run, else as written
+    // under group Ports, key COMn, byte for byte; else the platform's own name
+    // for that port. Nothing when a settings file that may map it cannot be
+    // used: no device is guessed then.
     std::optional<QByteArray> portDevice(int port) const;
+
+    // Whether a device is named for port n, for this run or under group Ports;
+    // false while the file cannot be used.
+    bool namesPortDevice(int port) const;
+
+    // Port n leads to device until the program ends, and nothing is written.
+    void setRunDevice(int port, const QByteArray &device) { m_runDevices.insert(port, device); }
 
     static QByteArray defaultPortDevice(int port);
 
@@ -56,6 +66,7 @@ private:
     void save(QByteArrayView group, const QString &key, const QByteArray &value);
 
     QStringList m_files; // the user's first, then the read-only fallbacks
+    QHash<int, QByteArray> m_runDevices;
 };
 
 } // namespace queltor

@@ -2,6 +2,7 @@
 
 #include "channel/bank.h"
 #include "channel/numbers.h"
+#include "link/port_label.h"
 #include "link/serial_port.h"
 #include "link/settings_store.h"
 
@@ -12,7 +13,15 @@
 namespace queltor {
 
 namespace {
+
 constexpr qsizetype kQuotedChars = 40;
+
+QString notUsed(const QString &key, const QString &text)
+{
+    return QCoreApplication::translate("queltor::StoredChoices", "The stored setting %1 (%2) is not used")
+        .arg(key, quotedForMessage(text));
+}
+
 } // namespace
 
 StoredChoices readStoredChoices(const SettingsStore &store)
@@ -21,11 +30,14 @@ StoredChoices readStoredChoices(const SettingsStore &store)
 
     if (const QString flaw = store.flaw(); !flaw.isEmpty()) {
         choices.fileUsable = false;
-        choices.warnings << QCoreApplication::translate(
-                                "queltor::StoredChoices",
-                                "The settings file %1 is not used: it %2. 20 channels are shown; no port "
-                                "is opened and no choice is saved until the file is mended or removed.")
-                                .arg(store.fileName(), flaw);
+        choices.failures << Failure(
+            Failure::Kind::SettingsFile,
+            QCoreApplication::translate("queltor::StoredChoices", "The settings file %1 is not used")
+                .arg(store.fileName()),
+            QCoreApplication::translate("queltor::StoredChoices", "it %1").arg(flaw),
+            QCoreApplication::translate("queltor::StoredChoices",
+                                        "20 channels are shown; no port is opened and no choice is saved until the "
+                                        "file is mended or removed."));
         return choices;
     }
 
@@ -35,11 +47,11 @@ StoredChoices readStoredChoices(const SettingsStore &store)
         choices.bankIndex = *index;
         choices.bankStored = store.contains(SettingsStore::kChNum);
     } else {
-        choices.warnings << QCoreApplication::translate(
-                                "queltor::StoredChoices",
-                                "The stored setting ChNum (%1) is not a channel count of 10 to 100; "
-                                "20 channels are used instead.")
-                                .arg(quotedForMessage(chNumText));
+        choices.failures << Failure(Failure::Kind::StoredCount, notUsed(SettingsStore::kChNum, chNumText),
+                                    QCoreApplication::translate("queltor::StoredChoices",
+                                                                "it is not a channel count of 10 to 100"),
+                                    QCoreApplication::translate("queltor::StoredChoices",
+                                                                "20 channels are used instead."));
     }
 
     const QString comPortText = store.read(SettingsStore::kComPort);
@@ -48,12 +60,11 @@ StoredChoices readStoredChoices(const SettingsStore &store)
     if (port && *port >= SerialPort::kLowestPort && *port <= SerialPort::kHighestPort) {
         choices.port = *port;
     } else {
-        choices.warnings << QCoreApplication::translate(
-                                "queltor::StoredChoices",
-                                "The stored setting ComPort (%1) is not a port number of 1 to %2; "
-                                "COM1 is used instead.")
-                                .arg(quotedForMessage(comPortText))
-                                .arg(SerialPort::kHighestPort);
+        choices.failures << Failure(
+            Failure::Kind::StoredPort, notUsed(SettingsStore::kComPort, comPortText),
+            QCoreApplication::translate("queltor::StoredChoices", "it is not a port number of 1 to %1")
+                .arg(SerialPort::kHighestPort),
+            QCoreApplication::translate("queltor::StoredChoices", "%1 is used instead.").arg(portLabel(choices.port)));
     }
     return choices;
 }

@@ -1,6 +1,9 @@
 #pragma once
 
-#include <QStringList>
+#include "link/failure.h"
+
+#include <QList>
+#include <QString>
 
 namespace queltor {
 
@@ -8,14 +11,14 @@ class SettingsStore;
 
 // What start-up restores: the channel-count index and the port number, each
 // the stored choice when it is usable and the default otherwise, with one
-// warning for the operator per stored value that was not usable. A settings
-// file that cannot be used at all gives the defaults and one warning, and is
+// failure for the operator per stored value that was not usable. A settings
+// file that cannot be used at all gives the defaults and one failure, and is
 // neither written nor trusted to name a device (fileUsable is false).
 struct StoredChoices
 {
     int bankIndex = 1;
     int port = 1;
-    QStringList warnings;
+    QList<Failure> failures;
     bool fileUsable = true;
     bool bankStored = false; // bankIndex is a stored ChNum, not the default
 };

@@ -1,5 +1,7 @@
 #include "remote/protocol.h"
 
+#include "link/port_label.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
@@ -244,7 +246,7 @@ QByteArray statusJson(const PanelStatus &status)
 {
     QJsonObject object{
         {QStringLiteral("panel"), true},
-        {QStringLiteral("port"), QStringLiteral("COM%1").arg(status.port)},
+        {QStringLiteral("port"), portLabel(status.port)},
         {QStringLiteral("device"), status.device},
         {QStringLiteral("connected"), status.connected},
         {QStringLiteral("mode"), status.automatic ? QStringLiteral("auto") : QStringLiteral("manual")},

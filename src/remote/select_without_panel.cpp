@@ -2,7 +2,7 @@
 
 #include "channel/bank.h"
 #include "channel/command.h"
-#include "link/link_error.h"
+#include "link/failure.h"
 #include "link/serial_port.h"
 #include "link/settings_store.h"
 #include "link/stored_choices.h"
@@ -15,9 +15,11 @@ remote::Reply selectWithoutPanel(const SettingsStore &store, int channel, QStrin
     const StoredChoices stored = readStoredChoices(store);
     // A file that cannot be used may map the port elsewhere: the panel opens nothing then, nor does this.
     if (!stored.fileUsable)
-        return remote::Reply::failed(code::kPort, stored.warnings.join(QLatin1Char(' ')));
-    if (warnings)
-        *warnings << stored.warnings;
+        return remote::Reply::failed(code::kPort, stored.failures.constFirst().text());
+    for (const Failure &failure : stored.failures) {
+        if (warnings)
+            *warnings << failure.text();
+    }
 
     const int count = bank::channelCount(stored.bankIndex);
     if (!isChannel(channel) || channel >= count)
@@ -28,8 +30,8 @@ remote::Reply selectWithoutPanel(const SettingsStore &store, int channel, QStrin
         port.setPortOpen(true);
         port.output(channelCommand(channel));
         port.setPortOpen(false);
-    } catch (const LinkError &e) {
-        return remote::Reply::failed(code::kPort, e.message());
+    } catch (const Failed &e) {
+        return remote::Reply::failed(code::kPort, e.failure().text());
     }
     return remote::Reply::done();
 }

@@ -2,6 +2,7 @@
 
 #include "shell/twips.h"
 
+#include <QIcon>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
@@ -20,6 +21,8 @@ frmAbout::frmAbout(QWidget *parent)
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(tr("About QUELTOR"));
+    // A dialog without a window icon, rather than the main window's it would inherit.
+    setWindowIcon(QIcon());
     setModal(true);
     setFixedSize(twips::toPixels(2550), twips::toPixels(1245));
 

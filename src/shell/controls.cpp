@@ -44,6 +44,49 @@ bool ChannelButton::event(QEvent *event)
     return PushButton::event(event);
 }
 
+void ChannelButton::keyPressEvent(QKeyEvent *event)
+{
+    if ((event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        switch (event->key()) {
+        case Qt::Key_Up:
+            emit stepped(-1, 0);
+            return;
+        case Qt::Key_Down:
+            emit stepped(1, 0);
+            return;
+        case Qt::Key_Left:
+            emit stepped(0, -1);
+            return;
+        case Qt::Key_Right:
+            emit stepped(0, 1);
+            return;
+        default:
+            break;
+        }
+    }
+    PushButton::keyPressEvent(event);
+}
+
+ChannelGrid::ChannelGrid(const Buttons &buttons, QObject *parent)
+    : QObject(parent)
+    , m_buttons(buttons)
+{
+    for (int i = 0; i < bank::kButtonCount; ++i) {
+        connect(m_buttons[static_cast<std::size_t>(i)], &ChannelButton::stepped, this,
+                [this, i](int rows, int columns) { step(i, rows, columns); });
+    }
+}
+
+void ChannelGrid::step(int from, int rows, int columns)
+{
+    const std::optional<int> to = bank::neighbour(from, rows, columns);
+    if (!to)
+        return;
+    ChannelButton *button = m_buttons[static_cast<std::size_t>(*to)];
+    if (button->isVisibleTo(button->parentWidget()) && button->isEnabled())
+        button->setFocus(Qt::TabFocusReason);
+}
+
 ChannelDisplay::ChannelDisplay(const QString &digits, QWidget *parent)
     : QLabel(digits, parent)
 {
@@ -53,7 +96,11 @@ ChannelDisplay::ChannelDisplay(const QString &digits, QWidget *parent)
 QSize ChannelDisplay::sizeHint() const
 {
     const QMargins margins = contentsMargins();
-    return {QLabel::sizeHint().width(), fontMetrics().ascent() + 1 + margins.top() + margins.bottom()};
+    const QFontMetrics metrics = fontMetrics();
+    // Down to the lowest ink of any digit, measured in the font that draws them:
+    // some fonts set their digits a little below the baseline.
+    const int below = qMax(0, metrics.tightBoundingRect(QStringLiteral("0123456789")).bottom());
+    return {QLabel::sizeHint().width(), metrics.ascent() + below + 1 + margins.top() + margins.bottom()};
 }
 
 void ChannelDisplay::showValue(const QString &digits)

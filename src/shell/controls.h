@@ -1,8 +1,12 @@
 #pragma once
 
+#include "channel/bank.h"
+
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+
+#include <array>
 
 namespace queltor {
 
@@ -33,12 +37,32 @@ public:
 signals:
     // The character typed (empty for keys without one), before the button acts on it.
     void typed(const QString &text);
+    // An arrow key: the focus is to move this many rows down and columns right.
+    void stepped(int rows, int columns);
 
 protected:
     bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     bool m_selected = false;
+};
+
+// The channel buttons as they stand in rows of ten: Up and Down move the focus
+// to the button above or below, Left and Right to the neighbours in the row,
+// never past the grid's edges or onto a button the bank hides. Tab keeps its
+// own order.
+class ChannelGrid : public QObject
+{
+    Q_OBJECT
+public:
+    using Buttons = std::array<ChannelButton *, bank::kButtonCount>;
+    explicit ChannelGrid(const Buttons &buttons, QObject *parent = nullptr);
+
+private:
+    void step(int from, int rows, int columns);
+
+    Buttons m_buttons;
 };
 
 // The start and end lists: a type of their own so that screen readers hear
@@ -58,8 +82,8 @@ class ChannelDisplay : public QLabel
 public:
     explicit ChannelDisplay(const QString &digits, QWidget *parent = nullptr);
 
-    // As wide as the digits and down to their baseline: digits have nothing
-    // below it, and the font's full line would reach past the frame.
+    // As wide as the digits and down to their lowest ink, which is at or just
+    // below the baseline: the font's full line would reach past the frame.
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 

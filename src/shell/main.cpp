@@ -1,57 +1,42 @@
 #include "link/exit_signals.h"
 #include "link/settings_store.h"
+#include "link/stored_choices.h"
 #include "remote/control_server.h"
 #include "remote/panel_socket.h"
 #include "shell/main_window.h"
+#include "shell/panel_options.h"
+#include "shell/panel_requests.h"
 #include "shell/translations.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
-constexpr const char *kHelp = R"(Usage: queltor [--help | --version] [Qt options]
-
-Control panel for a channel-switching device on a serial line. Each channel
-button sends the device one command on COM1 or COM2 at 9600 baud, 8N1; Auto
-scans a range of channels, one per term.
-
-  -h, --help   show this text and exit
-  --version    show the version and exit
-
-Qt's own options work as well, such as -platform NAME, -style NAME and
--display DISPLAY.
-
-Settings live in $XDG_CONFIG_HOME/QUELTOR/QUELTOR.conf (by default
-~/.config/QUELTOR/QUELTOR.conf). Port n is /dev/ttyS(n-1) unless the group
-[Ports] maps it elsewhere, as in COM1=/dev/ttyUSB0. A serial device needs
-membership of its group (dialout on Debian). The status bar shows the
-port, its device and whether it is connected; a device that is unplugged
-is opened again by itself when it is back. SIGTERM, SIGINT and SIGHUP end
-the panel as File > Exit does.
-
-One panel runs per settings file: a second start brings the running one
-forward and exits. Scripts drive it with queltor-ctl(1). See queltor(1).
-)";
-
-// --help and --version answer before Qt starts, so they need no display.
-// Returns the exit status, or -1 to go on and open the window.
-int answerWithoutWindow(int argc, char *argv[])
+QStringList argumentsOf(int argc, char *argv[])
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kHelp, stdout);
-            return std::fflush(stdout) == 0 ? 0 : 1;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::fputs("queltor " QUELTOR_VERSION "\n", stdout);
-            return std::fflush(stdout) == 0 ? 0 : 1;
-        }
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+// --help, --version and wrong arguments are answered before Qt starts, so they need no display.
+// Returns the exit status, or -1 to go on and open the window.
+int answerWithoutWindow(const queltor::PanelOptions &options)
+{
+    if (!options.error.isEmpty()) {
+        std::fprintf(stderr, "queltor: %s\nTry queltor --help.\n", qUtf8Printable(options.error));
+        return 2;
     }
-    return -1;
+    if (!options.help && !options.version)
+        return -1;
+    const QByteArray text = options.help ? queltor::panelHelpText().toUtf8()
+                                         : QByteArray("queltor " QUELTOR_VERSION "\n");
+    std::fputs(text.constData(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 } // namespace
@@ -59,7 +44,8 @@ int answerWithoutWindow(int argc, char *argv[])
 int main(int argc, char *argv[])
 {
     queltor::ignoreBrokenPipes();
-    if (const int status = answerWithoutWindow(argc, argv); status >= 0)
+    const queltor::PanelOptions options = queltor::parsePanelOptions(argumentsOf(argc, argv));
+    if (const int status = answerWithoutWindow(options); status >= 0)
         return status;
 
     QApplication app(argc, argv);
@@ -73,7 +59,12 @@ int main(int argc, char *argv[])
     // One panel per settings file: the running one comes forward instead of a second window.
     queltor::ControlServer control;
     QString why;
-    const QString socket = queltor::panelSocketPath(queltor::SettingsStore().fileName());
+    queltor::SettingsStore store = options.settingsFile.isEmpty() ? queltor::SettingsStore()
+                                                                  : queltor::SettingsStore(options.settingsFile);
+    // For the port start-up checks: the one stored, or COM1.
+    if (!options.device.isEmpty())
+        store.setRunDevice(queltor::readStoredChoices(store).port, options.device);
+    const QString socket = queltor::panelSocketPath(store.fileName());
     switch (control.start(socket, &why)) {
     case queltor::ControlServer::Outcome::Raised:
         return 0;
@@ -100,14 +91,15 @@ int main(int argc, char *argv[])
     // Logout, shutdown, kill and Ctrl+C end the panel as File > Exit does:
     // the port closed, its lock file gone and its line settings put back.
     queltor::ExitSignals exitSignals;
-    queltor::frmMain window;
+    queltor::frmMain window(store);
     QObject::connect(&exitSignals, &queltor::ExitSignals::received, &window, &QWidget::close);
-    control.setHandler([&window](const queltor::remote::Request &request) { return window.answer(request); });
-    QObject::connect(&window, &queltor::frmMain::statusChanged, &control, &queltor::ControlServer::statusChanged);
+    queltor::PanelRequests requests(window);
+    control.setHandler([&requests](const queltor::remote::Request &request) { return requests.answer(request); });
+    QObject::connect(&requests, &queltor::PanelRequests::statusChanged, &control,
+                     &queltor::ControlServer::statusChanged);
+    // What start-up could not use is told in boxes over the window, once it is shown.
     window.Form_Load();
-    // Told to end while start-up's message was showing, before the loop ran.
-    if (exitSignals.count() > 0)
-        return 0;
     window.show();
+    QMetaObject::invokeMethod(&window, &queltor::frmMain::offerDevice, Qt::QueuedConnection);
     return QApplication::exec();
 }

@@ -3,13 +3,15 @@
 #include "channel/bank.h"
 #include "channel/command.h"
 #include "channel/numbers.h"
-#include "link/link_error.h"
+#include "link/device_watch.h"
 #include "link/port_choice.h"
+#include "link/port_label.h"
 #include "link/stored_choices.h"
 #include "shell/about_box.h"
 #include "shell/accessibility.h"
 #include "shell/controls.h"
 #include "shell/device_dialog.h"
+#include "shell/failure_reporter.h"
 #include "shell/frame_box.h"
 #include "shell/twips.h"
 
@@ -24,14 +26,15 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QRadioButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 
 #include <chrono>
 #include <thread>
+#include <type_traits>
 
 namespace queltor {
 
@@ -40,8 +43,9 @@ namespace {
 constexpr int kClientWidth = 9195;
 constexpr int kBuiltClientHeight = 5085;
 constexpr int kDisplayFrameWidth = 1245;
-// Below the button frame, the same margin the frames keep from the sides.
-constexpr int kClientBottomMargin = 90;
+// Below the button frame: what the client area as built leaves under its frame
+// (5085 - 1200 - 3765), kept for every bank.
+constexpr int kClientBottomMargin = 120;
 // Set > Serial Port offers COM1 up to this one.
 constexpr int kMenuPorts = 2;
 
@@ -95,10 +99,28 @@ void checkEntry(const QActionGroup *entries, int value)
         entry->setChecked(entry->data().toInt() == value);
 }
 
+// The scan button's caption, translated where it is shown.
+QString captionOf(const Scan &scan) { return QCoreApplication::translate("queltor::Scan", scan.caption()); }
+
 } // namespace
 
-frmMain::frmMain(QWidget *parent)
+template <typename Sender, typename Signal, typename Handler>
+void frmMain::wire(const Sender *sender, Signal signal, Handler handler)
+{
+    connect(sender, signal, this, [this, handler] {
+        run([this, &handler] {
+            if constexpr (std::is_member_function_pointer_v<Handler>)
+                (this->*handler)();
+            else
+                handler();
+        });
+    });
+}
+
+frmMain::frmMain(const SettingsStore &store, QWidget *parent)
     : QMainWindow(parent)
+    , m_store(store)
+    , m_reporter(new FailureReporter(this))
 {
     installAccessibility();
     setWindowTitle(QStringLiteral("QUELTOR"));
@@ -108,9 +130,11 @@ frmMain::frmMain(QWidget *parent)
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    buildControls();
+    // The bars first: the grid is scaled to leave room for them on the screen.
     buildMenus();
     buildStatusBar();
+    fitScreen();
+    buildControls();
     setTabOrder();
 
     m_client->setFixedSize(twips::toPixels(kClientWidth), twips::toPixels(kBuiltClientHeight));
@@ -132,7 +156,10 @@ void frmMain::buildControls()
     lblCH->setObjectName(QStringLiteral("lblCH"));
     lblCH->setAccessibleName(fraCh->title());
     lblCH->move(twips::point(270, 210));
-    QFont displayFont(QStringLiteral("굴림"));
+    // Where Gulim is missing, the desktop's own font: the one the system would
+    // put in its place changes with the language, and so would the digits.
+    QFont displayFont;
+    displayFont.setFamilies({QStringLiteral("굴림"), QStringLiteral("Gulim"), QApplication::font().family()});
     displayFont.setStyleHint(QFont::SansSerif);
     displayFont.setPointSizeF(twips::points(30));
     displayFont.setBold(true);
@@ -140,7 +167,7 @@ void frmMain::buildControls()
     lblCH->followPalette();
     lblCH->adjustSize();
 
-    cmdAuto = place(new PushButton(tr("Start Scan"), fraAuto), "cmdAuto", 6210, 240, 1275, 735);
+    cmdAuto = place(new PushButton(captionOf(m_scan), fraAuto), "cmdAuto", 6210, 240, 1275, 735);
     QLabel *startLabel = autoSizeLabel(fraAuto, "Label1", tr("S&tart CH:"), 180, 300);
     cboStart = place(new ChannelList(fraAuto), "cboStart", 1050, 240, 645, 300);
     labelField(startLabel, cboStart);
@@ -168,10 +195,11 @@ void frmMain::buildControls()
         button->setObjectName(QStringLiteral("cmdCH(%1)").arg(i));
         button->setGeometry(
             twips::rect(bank::buttonLeft(i), bank::buttonTop(i), bank::kButtonWidth, bank::kButtonHeight));
-        connect(button, &QPushButton::clicked, this, [this, i] { handle([this, i] { cmdCH_Click(i); }); });
+        wire(button, &QPushButton::clicked, [this, i] { cmdCH_Click(i); });
         connect(button, &ChannelButton::typed, this, [this](const QString &text) { channelTyped(text); });
         cmdCH[static_cast<std::size_t>(i)] = button;
     }
+    new ChannelGrid(cmdCH, fraMan);
 
     // The option buttons stand in the window, on the frames' top edges, as their
     // titles: disabling a frame leaves them usable.
@@ -198,13 +226,21 @@ void frmMain::buildControls()
     tmrScan->setSingleShot(true);
     m_clock.start();
 
-    connect(cmdAuto, &QPushButton::clicked, this, [this] { handle([this] { cmdAuto_Click(); }); });
-    connect(optAuto, &QRadioButton::clicked, this, [this] { handle([this] { optAuto_Click(); }); });
-    connect(optMan, &QRadioButton::clicked, this, [this] { handle([this] { optMan_Click(); }); });
-    connect(tmrScan, &QTimer::timeout, this, [this] { handle([this] { tmrScan_Timer(); }); });
-    connect(cboStart, &QComboBox::currentIndexChanged, this, &frmMain::statusChanged);
-    connect(cboEnd, &QComboBox::currentIndexChanged, this, &frmMain::statusChanged);
-    connect(txtTerm, &QLineEdit::textChanged, this, &frmMain::statusChanged);
+    wire(cmdAuto, &QPushButton::clicked, &frmMain::cmdAuto_Click);
+    wire(optAuto, &QRadioButton::clicked, &frmMain::optAuto_Click);
+    wire(optMan, &QRadioButton::clicked, &frmMain::optMan_Click);
+    wire(tmrScan, &QTimer::timeout, &frmMain::tmrScan_Timer);
+
+    // The values a scan would start with, kept as the operator sets them.
+    const auto keep = [this](auto &field) {
+        return [this, &field](const auto &value) {
+            field = value;
+            emit stateChanged();
+        };
+    };
+    connect(cboStart, &QComboBox::currentIndexChanged, this, keep(m_shown.scanStart));
+    connect(cboEnd, &QComboBox::currentIndexChanged, this, keep(m_shown.scanEnd));
+    connect(txtTerm, &QLineEdit::textChanged, this, keep(m_shown.term));
 }
 
 // Below the client area, which keeps its size: the window grows by the bar's height.
@@ -213,11 +249,12 @@ void frmMain::buildStatusBar()
     QStatusBar *bar = statusBar();
     bar->setObjectName(QStringLiteral("statusBar"));
     bar->setSizeGripEnabled(false);
-    m_linkStatus = new LinkStatusLabel(bar);
-    m_linkStatus->setObjectName(QStringLiteral("lblLink"));
-    bar->addWidget(m_linkStatus, 1);
+    lblLink = new LinkStatusLabel(bar);
+    lblLink->setObjectName(QStringLiteral("lblLink"));
+    bar->addWidget(lblLink, 1);
     linkChanged(comScan.state());
     connect(&comScan, &Link::stateChanged, this, &frmMain::linkChanged);
+    connect(&comScan, &Link::failed, this, &frmMain::linkFailed);
 }
 
 void frmMain::buildMenus()
@@ -243,30 +280,27 @@ void frmMain::buildMenus()
     QMenu *mnuFile = menu(nullptr, tr("&File"), QStringLiteral("mnuFile"));
     QAction *mnuFileExit = action(mnuFile, tr("E&xit"), QStringLiteral("mnuFileExit"));
     mnuFileExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    connect(mnuFileExit, &QAction::triggered, this, [this] { mnuFileExit_Click(); });
+    wire(mnuFileExit, &QAction::triggered, &frmMain::mnuFileExit_Click);
 
     QMenu *mnuSet = menu(nullptr, tr("&Set"), QStringLiteral("mnuSet"));
     mnuComm = menu(mnuSet, tr("Serial &Port"), QStringLiteral("mnuComm"));
     m_portEntries = new QActionGroup(this);
     for (int n = 1; n <= kMenuPorts; ++n) {
         QAction *entry = action(mnuComm, QStringLiteral("com&%1").arg(n), QStringLiteral("mnuCom%1").arg(n));
-        connect(choice(m_portEntries, entry, n), &QAction::triggered, this,
-                [this, n] { handle([this, n] { mnuCom_Click(n); }); });
+        wire(choice(m_portEntries, entry, n), &QAction::triggered, [this, n] { mnuCom_Click(n); });
     }
     mnuChooseDevice = action(mnuComm, tr("Choose &Device…"), QStringLiteral("mnuChooseDevice"));
-    connect(mnuChooseDevice, &QAction::triggered, this, [this] { handle([this] { mnuChooseDevice_Click(); }); });
+    wire(mnuChooseDevice, &QAction::triggered, &frmMain::mnuChooseDevice_Click);
 
     mnuChannel = menu(mnuSet, tr("&Channel Count"), QStringLiteral("mnuChannel"));
     m_bankEntries = new QActionGroup(this);
     for (int k = 0; k < bank::kIndexCount; ++k) {
         QAction *entry = action(mnuChannel, bankEntryCaption(k), QStringLiteral("mnuChNum(%1)").arg(k));
-        connect(choice(m_bankEntries, entry, k), &QAction::triggered, this,
-                [this, k] { handle([this, k] { mnuChNum_Click(k); }); });
+        wire(choice(m_bankEntries, entry, k), &QAction::triggered, [this, k] { mnuChNum_Click(k); });
     }
 
     QMenu *mnuHelp = menu(nullptr, tr("&Help"), QStringLiteral("mnuHelp"));
-    connect(action(mnuHelp, tr("&About"), QStringLiteral("mnuAbout")), &QAction::triggered, this,
-            [this] { handle([this] { mnuAbout_Click(); }); });
+    wire(action(mnuHelp, tr("&About"), QStringLiteral("mnuAbout")), &QAction::triggered, &frmMain::mnuAbout_Click);
 }
 
 void frmMain::setTabOrder()
@@ -280,36 +314,38 @@ void frmMain::setTabOrder()
 
 void frmMain::Form_Load()
 {
-    handle([this] {
+    run([this] {
         const StoredChoices stored = readStoredChoices(m_store);
-        m_failures << stored.warnings;
+        for (const Failure &failure : stored.failures)
+            m_reporter->report(failure);
         comScan.setCommPort(stored.port);
         checkEntry(m_portEntries, comScan.commPort());
         // The count is saved only when start-up chose it: a stored one stays
         // as written ("9E0" too). A file that cannot be used is not written,
-        // nor is a port opened that it may map elsewhere; its warning says so.
+        // nor is a port opened that it may map elsewhere; its failure says so.
         if (stored.fileUsable && !stored.bankStored)
             mnuChNum_Click(stored.bankIndex);
         else
             applyBank(stored.bankIndex);
         if (stored.fileUsable)
-            noteFailure([this] { comScan.setPortOpen(true); });
+            comScan.setPortOpen(true);
     });
 }
 
 void frmMain::SelectChannel(int Ch)
 {
     if (!isChannel(Ch))
-        throw LinkError(tr("Channel %1 does not exist; nothing was sent.").arg(Ch));
+        throw Failed(Failure(Failure::Kind::Panel, tr("Channel %1 does not exist; nothing was sent.").arg(Ch)));
     // The command goes out first: the display only ever shows what the device was told.
     comScan.output(channelCommand(Ch));
+    m_shown.channel = Ch;
     lblCH->showValue(channelDisplayText(Ch));
     for (int i = 0; i < bank::kButtonCount; ++i) {
         setBold(cmdCH[static_cast<std::size_t>(i)], i == Ch);
         cmdCH[static_cast<std::size_t>(i)]->setSelected(i == Ch);
     }
     centreDisplay();
-    emit statusChanged();
+    emit stateChanged();
 }
 
 void frmMain::centreDisplay()
@@ -330,13 +366,13 @@ void frmMain::channelTyped(const QString &text)
     // As a click on its button would: the focus goes there too.
     const int Index = *channel;
     cmdCH[static_cast<std::size_t>(Index)]->setFocus(Qt::ShortcutFocusReason);
-    handle([this, Index] { cmdCH_Click(Index); });
+    run([this, Index] { cmdCH_Click(Index); });
 }
 
 void frmMain::mnuChNum_Click(int Index)
 {
     // Saved first; if the store refuses, the bank still changes for this run.
-    noteFailure([this, Index] { m_store.write(SettingsStore::kChNum, decimalText(Index)); });
+    save(SettingsStore::kChNum, decimalText(Index));
     applyBank(Index);
 }
 
@@ -359,7 +395,7 @@ void frmMain::applyBank(int Index)
     checkEntry(m_bankEntries, Index);
 
     resizeToBank(Index);
-    emit statusChanged();
+    emit stateChanged();
 }
 
 void frmMain::resizeToBank(int index)
@@ -368,7 +404,7 @@ void frmMain::resizeToBank(int index)
     fraMan->resize(fraMan->width(), twips::toPixels(frameHeight));
 
     // The client area ends the same margin below the last row in every bank; the
-    // platform's title bar, menu bar and borders come on top of it.
+    // menu bar, the status bar and the window manager's frame come on top of it.
     m_client->setFixedSize(twips::toPixels(kClientWidth),
                            twips::toPixels(bank::kFrameTop + frameHeight + kClientBottomMargin));
     adjustSize();
@@ -381,11 +417,26 @@ void frmMain::centreOnScreen(Qt::Orientations directions)
     if (!screen)
         return;
     // The outer size counts the frame once the window has one; move() places the frame.
+    // Where the window is larger than the screen, its title bar and menus stay on it.
     const QSize outer = frameGeometry().size();
-    const QRect area = screen->geometry();
-    const int left = directions & Qt::Horizontal ? area.x() + (area.width() - outer.width()) / 2 : x();
-    const int top = directions & Qt::Vertical ? area.y() + (area.height() - outer.height()) / 2 : y();
+    const QRect area = screen->availableGeometry();
+    const int left = directions & Qt::Horizontal ? area.x() + qMax(0, (area.width() - outer.width()) / 2) : x();
+    const int top = directions & Qt::Vertical ? area.y() + qMax(0, (area.height() - outer.height()) / 2) : y();
     move(left, top);
+}
+
+void frmMain::fitScreen()
+{
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // The frame comes from the window manager once shown: a title bar and borders as the style draws them.
+    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+    const QSize frame(2 * border, style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * border);
+    const QSize bars(0, menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+    // The tallest bank: the window must fit whichever is chosen later.
+    const int tallest = bank::kFrameTop + bank::frameHeight(bank::kIndexCount - 1) + kClientBottomMargin;
+    twips::fitWithin(QSizeF(kClientWidth, tallest), frame + bars, screen->availableGeometry().size());
 }
 
 bool frmMain::event(QEvent *event)
@@ -407,25 +458,38 @@ void frmMain::cmdAuto_Click()
         stopScan();
         return;
     }
-    switch (startScan()) {
+    // The fields' own values: the refusals name the field to set, which has the focus once the box is closed.
+    QWidget *field = nullptr;
+    Failure refusal;
+    switch (startScan(cboStart->currentText(), cboEnd->currentText(), txtTerm->text())) {
     case Scan::StartOutcome::EndBelowStart:
-        showMessage(QMessageBox::Information, tr("Channel Error"), tr("Set Start CH less than End CH..."));
-        cboStart->setFocus();
-        return;
+        refusal = Failure(Failure::Kind::ScanRange, {}, {}, tr("Set Start CH less than End CH..."));
+        refusal.title = tr("Channel Error");
+        field = cboStart;
+        break;
     case Scan::StartOutcome::TermOutOfRange:
-        showMessage(QMessageBox::Information, tr("Scan Term Error"), tr("Set Scan Term between 0 and 65.535 sec..."));
-        txtTerm->setFocus();
-        return;
+        refusal = Failure(Failure::Kind::ScanTerm, {}, {}, tr("Set Scan Term between 0 and 65.535 sec..."));
+        refusal.title = tr("Scan Term Error");
+        field = txtTerm;
+        break;
     case Scan::StartOutcome::Started:
         return;
     }
+    refusal.icon = Failure::Icon::Information;
+    m_reporter->report(refusal, [field] { field->setFocus(); });
 }
 
-Scan::StartOutcome frmMain::startScan()
+Scan::StartOutcome frmMain::startScan(const QString &start, const QString &end, const QString &term)
 {
-    const Scan::StartOutcome outcome = m_scan.start(cboStart->currentText(), cboEnd->currentText(), txtTerm->text());
+    const Scan::StartOutcome outcome = m_scan.start(start, end, term);
     if (outcome != Scan::StartOutcome::Started)
         return outcome;
+    // As the operator starts one: in Auto, with the values in their fields.
+    optAuto->setChecked(true);
+    m_scan.chooseAuto();
+    cboStart->setCurrentIndex(cboStart->findText(start));
+    cboEnd->setCurrentIndex(cboEnd->findText(end));
+    txtTerm->setText(term);
     // A Qt timer with interval 0 would fire on every pass of the event loop;
     // here 0 means armed but silent until Stop Scan.
     if (m_scan.intervalMs() > 0)
@@ -446,9 +510,9 @@ void frmMain::tmrScan_Timer()
     try {
         const std::optional<int> channel = m_scan.channelForTick();
         if (!channel)
-            throw LinkError(tr("The scan reached a channel that does not exist."));
+            throw Failed(Failure(Failure::Kind::Panel, tr("The scan reached a channel that does not exist.")));
         SelectChannel(*channel);
-    } catch (const LinkError &) {
+    } catch (const Failed &) {
         // Stopped before the message is shown, so a failing port cannot stack a box per tick.
         stopScan();
         throw;
@@ -462,6 +526,12 @@ void frmMain::optAuto_Click()
         return;
     m_scan.chooseAuto();
     showScanState();
+}
+
+void frmMain::chooseManual()
+{
+    optMan->setChecked(true);
+    optMan_Click();
 }
 
 void frmMain::optMan_Click()
@@ -484,20 +554,23 @@ void frmMain::stopScan()
 
 void frmMain::linkChanged(const LinkState &state)
 {
-    m_linkStatus->setParts(state.portName(), state.device, state.condition());
-    emit statusChanged();
-    if (state.lostMessage.isEmpty())
-        return;
+    lblLink->setParts(state.portName(), state.device, state.condition());
+    // Back: the status bar says so, and a box about the link would say otherwise.
+    if (state.kind == LinkState::Kind::Connected)
+        m_reporter->withdraw(Failure::Kind::Port);
+    emit stateChanged();
+}
+
+void frmMain::linkFailed(const Failure &failure)
+{
     // The device went away between commands: the scan stops before anyone is told.
     stopScan();
-    m_failures << state.lostMessage;
-    // Shown from the event loop, not from inside the link's announcement.
-    QMetaObject::invokeMethod(this, &frmMain::reportFailures, Qt::QueuedConnection);
+    m_reporter->report(failure);
 }
 
 void frmMain::showScanState()
 {
-    cmdAuto->setText(m_scan.started() ? tr("Stop Scan") : tr("Start Scan"));
+    cmdAuto->setText(captionOf(m_scan));
     const bool settingsEnabled = m_scan.settingsEnabled();
     mnuChannel->menuAction()->setEnabled(settingsEnabled);
     cboStart->setEnabled(settingsEnabled);
@@ -507,12 +580,15 @@ void frmMain::showScanState()
     mnuChooseDevice->setEnabled(settingsEnabled);
     fraMan->setEnabled(m_scan.manualFrameEnabled());
     fraAuto->setEnabled(m_scan.autoFrameEnabled());
-    emit statusChanged();
+    emit stateChanged();
 }
 
 void frmMain::mnuCom_Click(int n)
 {
-    m_failures << choosePort(comScan, m_store, n, [this](int chosen) { checkEntry(m_portEntries, chosen); });
+    switchPort(n, [this, n] {
+        save(SettingsStore::kComPort, decimalText(n));
+        checkEntry(m_portEntries, n);
+    });
 }
 
 void frmMain::mnuChooseDevice_Click()
@@ -520,21 +596,58 @@ void frmMain::mnuChooseDevice_Click()
     // The checked port, or the one stored that the menu does not offer.
     const QAction *checked = m_portEntries->checkedAction();
     const int n = checked ? checked->data().toInt() : comScan.commPort();
-    DeviceDialog dialog(serialDevices(m_deviceFolder), QStringLiteral("COM%1").arg(n),
-                        m_store.portDevice(n).value_or(QByteArray()), this);
-    if (dialog.exec() != QDialog::Accepted)
+    chooseDevice(n, m_store.portDevice(n).value_or(QByteArray()), {});
+}
+
+void frmMain::offerDevice()
+{
+    const int n = comScan.commPort();
+    const QList<SerialDevice> offered = devicesToOffer(m_store, n, m_deviceFolder);
+    if (offered.isEmpty())
         return;
-    // Saved first: a choice that cannot be saved leaves the port on the device it has.
-    m_store.writePortDevice(n, dialog.chosenPath());
-    noteFailure([this] { comScan.setPortOpen(false); });
-    noteFailure([this, n] { comScan.setCommPort(n); });
-    noteFailure([this] { comScan.setPortOpen(true); });
+    chooseDevice(n, offered.size() == 1 ? offered.first().storedPath() : QByteArray(),
+                 tr("No device is set for %1 yet, and a serial adapter is plugged in. Choose the one the switch "
+                    "is connected to: it is saved, and opened at every start.")
+                     .arg(portLabel(n)));
+}
+
+void frmMain::chooseDevice(int n, const QByteArray &current, const QString &introduction)
+{
+    auto *dialog = new DeviceDialog(m_deviceFolder, portLabel(n), current, this);
+    dialog->setIntroduction(introduction);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setModal(true);
+    connect(dialog, &QDialog::accepted, this, [this, n, dialog] {
+        run([this, n, path = dialog->chosenPath()] {
+            // Saved first: a choice that cannot be saved leaves the port on the device it has.
+            m_store.writePortDevice(n, path);
+            switchPort(n, {});
+        });
+    });
+    dialog->show();
+}
+
+// Close, the caller's steps, renumber, open: each failure told, none stopping the rest.
+void frmMain::switchPort(int n, const std::function<void()> &steps)
+{
+    queltor::switchPort(comScan, n, steps, [this](const Failure &failure) { m_reporter->report(failure); });
+}
+
+// A choice that cannot be saved is told, and still takes effect for this run.
+void frmMain::save(const QString &key, const QString &text)
+{
+    try {
+        m_store.write(key, text);
+    } catch (const Failed &e) {
+        m_reporter->report(e.failure());
+    }
 }
 
 void frmMain::mnuAbout_Click()
 {
-    frmAbout about(this);
-    about.exec();
+    auto *about = new frmAbout(this);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->show();
 }
 
 void frmMain::mnuFileExit_Click() { close(); }
@@ -552,113 +665,9 @@ void frmMain::Form_Unload()
     comScan.setPortOpen(false);
 }
 
-remote::Reply frmMain::answer(const remote::Request &request)
-{
-    using Verb = remote::Request::Verb;
-    switch (request.verb) {
-    case Verb::Select:
-        return scriptedSelect(request.channel);
-    case Verb::Status:
-        return remote::Reply::done(remote::statusJson(status()));
-    case Verb::Scan:
-        return scriptedScan(request);
-    case Verb::Stop:
-        return scriptedStop();
-    case Verb::Raise:
-        comeForward();
-        return remote::Reply::done();
-    case Verb::Watch: // the socket's own
-        break;
-    }
-    return remote::Reply::failed(remote::code::kRequest, QStringLiteral("not a request"));
-}
-
-remote::Reply frmMain::scriptedSelect(int Ch)
-{
-    // The buttons are usable in Manual only. A running scan would overrule the
-    // selection at its next tick, so it is not interrupted; an idle Auto is
-    // left for Manual, as the operator would leave it.
-    if (m_scan.mode() == Scan::Mode::Auto && m_scan.started())
-        return remote::Reply::failed(remote::code::kScan, QStringLiteral("a scan is running; stop it first"));
-    if (Ch >= ChCount)
-        return remote::outsideBank(Ch, ChCount);
-    if (m_scan.mode() == Scan::Mode::Auto) {
-        optMan->setChecked(true);
-        optMan_Click();
-    }
-    // The click's own path, with the failures it collects taken for the reply;
-    // any the window has yet to show stay the window's.
-    const QStringList pending = std::exchange(m_failures, {});
-    noteFailure([this, Ch] { cmdCH_Click(Ch); });
-    const QStringList failures = std::exchange(m_failures, pending);
-    if (!failures.isEmpty())
-        return remote::Reply::failed(remote::code::kPort, failures.join(QLatin1Char(' ')));
-    return remote::Reply::done();
-}
-
-remote::Reply frmMain::scriptedScan(const remote::Request &request)
-{
-    if (m_scan.started())
-        return remote::Reply::failed(remote::code::kScan, QStringLiteral("a scan is started already; stop it first"));
-    // The lists offer the bank's channels only.
-    for (const int Ch : {request.start, request.end}) {
-        if (Ch >= ChCount)
-            return remote::outsideBank(Ch, ChCount);
-    }
-    const QString startText = QString::number(request.start);
-    const QString endText = QString::number(request.end);
-    const QString termText = QString::fromLatin1(request.term);
-    // The window's own checks, before anything in it changes.
-    switch (Scan().start(startText, endText, termText)) {
-    case Scan::StartOutcome::EndBelowStart:
-        return remote::Reply::failed(remote::code::kScan,
-                                     QStringLiteral("the end channel %1 is below the start channel %2")
-                                         .arg(request.end, 2, 10, QLatin1Char('0'))
-                                         .arg(request.start, 2, 10, QLatin1Char('0')));
-    case Scan::StartOutcome::TermOutOfRange:
-        return remote::Reply::failed(remote::code::kScan,
-                                     QStringLiteral("the term %1 is not between 0 and 65.535 seconds").arg(termText));
-    case Scan::StartOutcome::Started:
-        break;
-    }
-    // As the operator does it: Auto, the values in their fields, Start Scan.
-    optAuto->setChecked(true);
-    optAuto_Click();
-    cboStart->setCurrentIndex(request.start);
-    cboEnd->setCurrentIndex(request.end);
-    txtTerm->setText(termText);
-    startScan();
-    return remote::Reply::done();
-}
-
-remote::Reply frmMain::scriptedStop()
-{
-    if (m_scan.started())
-        stopScan();
-    return remote::Reply::done();
-}
-
-remote::PanelStatus frmMain::status() const
-{
-    remote::PanelStatus status;
-    status.port = comScan.commPort();
-    status.device = comScan.deviceName();
-    status.connected = linkConnected();
-    status.automatic = m_scan.mode() == Scan::Mode::Auto;
-    status.channel = lblCH->text().toInt();
-    status.bank = ChCount;
-    status.scanning = m_scan.started() && m_scan.timerEnabled();
-    status.scanStart = cboStart->currentText().toInt();
-    status.scanEnd = cboEnd->currentText().toInt();
-    status.scanTermMs = m_scan.started() ? m_scan.intervalMs() : Scan::intervalFor(txtTerm->text());
-    return status;
-}
-
-bool frmMain::linkConnected() const { return comScan.state().kind == LinkState::Kind::Connected; }
-
 void frmMain::comeForward()
 {
-    // Still starting: the window shows itself once start-up's messages are answered.
+    // Still starting: the window shows itself once start-up is done.
     if (!isVisible())
         return;
     if (isMinimized())
@@ -668,38 +677,16 @@ void frmMain::comeForward()
     activateWindow();
 }
 
-void frmMain::handle(const std::function<void()> &handler)
-{
-    noteFailure(handler);
-    reportFailures();
-}
-
-void frmMain::noteFailure(const std::function<void()> &step)
+void frmMain::run(const std::function<void()> &handler)
 {
     try {
-        step();
-    } catch (const LinkError &e) {
-        m_failures << e.message();
+        handler();
+    } catch (const Failed &e) {
+        m_reporter->report(e.failure());
     } catch (const std::exception &e) {
-        m_failures << tr("Unexpected failure: %1").arg(QString::fromLocal8Bit(e.what()));
+        m_reporter->report(
+            Failure(Failure::Kind::Panel, tr("Unexpected failure: %1").arg(QString::fromLocal8Bit(e.what()))));
     }
-}
-
-void frmMain::reportFailures()
-{
-    if (m_failures.isEmpty())
-        return;
-    // Taken before the box opens: handlers that run while it is open report their own.
-    const QStringList failures = std::exchange(m_failures, {});
-    showMessage(QMessageBox::Warning, QStringLiteral("QUELTOR"), failures.join(QStringLiteral("\n\n")));
-}
-
-void frmMain::showMessage(QMessageBox::Icon icon, const QString &title, const QString &text)
-{
-    QMessageBox box(icon, title, text, QMessageBox::Ok, this);
-    // Messages quote the settings file and device paths: never markup.
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
 }
 
 } // namespace queltor

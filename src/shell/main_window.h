@@ -4,14 +4,13 @@
 #include "channel/scan.h"
 #include "channel/two_digit_entry.h"
 #include "link/device_list.h"
+#include "link/failure.h"
 #include "link/link.h"
 #include "link/settings_store.h"
-#include "remote/protocol.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
-#include <QMessageBox>
-#include <QStringList>
+#include <QString>
 
 #include <array>
 #include <functional>
@@ -29,12 +28,25 @@ namespace queltor {
 class ChannelButton;
 class ChannelDisplay;
 class ChannelList;
+class FailureReporter;
 class LinkStatusLabel;
 class PushButton;
 
+// What the window shows that its controls were set to, kept as data as the
+// handlers set it: read by scripts, never read back from the controls.
+struct PanelShown
+{
+    int channel = 0;   // on the display
+    int scanStart = 0; // the lists' choices
+    int scanEnd = 19;
+    QString term = QStringLiteral("1"); // the term field's text
+};
+
 // The panel's one working window. Layout and wiring only: the command bytes,
 // the bank's arithmetic and the scan's states live in channel/, the port and
-// the settings in link/. Controls carry their names as object names.
+// the settings in link/, what scripts ask for in PanelRequests, and the boxes
+// that tell of failures in FailureReporter. Controls carry their names as
+// object names.
 //
 // Naming: the controls and their handlers keep the names the panel's behaviour
 // is written in (frmMain, cmdCH, lblCH, comScan, ChCount, cmdAuto_Click,
@@ -44,7 +56,8 @@ class frmMain : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit frmMain(QWidget *parent = nullptr);
+    // The settings are the user's own unless another file is named on the command line.
+    explicit frmMain(const SettingsStore &store = SettingsStore(), QWidget *parent = nullptr);
     ~frmMain() override;
 
     // Restores the saved port and channel count and opens the port; call once, before show().
@@ -53,18 +66,29 @@ public:
     int channelCount() const { return ChCount; }
     const Scan &scan() const { return m_scan; }
     const Link &port() const { return comScan; }
+    const PanelShown &shown() const { return m_shown; }
 
     // Where Choose Device looks for the devices' stable links; tests give it a folder of their own.
     void setDeviceFolder(const QByteArray &folder) { m_deviceFolder = folder; }
 
-    // A request from a script (queltor-ctl), taken the way the controls take
-    // the operator's: a select is a click, a scan is Auto and Start Scan. A
-    // failure goes back in the reply and never into a message box.
-    remote::Reply answer(const remote::Request &request);
+    // Once the window shows: while the settings name no device for the
+    // checked port and adapters are plugged in, Choose Device opens on them,
+    // the one chosen when there is one. Nothing is saved unless it is confirmed.
+    void offerDevice();
+
+    // The steps a control's event takes, for requests that are not clicks.
+    // cmdCH_Click throws Failed when the command cannot be sent.
+    void cmdCH_Click(int Index);
+    void chooseManual(); // Manual clicked
+    // Start Scan with these values, which the window then shows in Auto;
+    // nothing changes unless the outcome is Started.
+    Scan::StartOutcome startScan(const QString &start, const QString &end, const QString &term);
+    void stopScan(); // Stop Scan, when a scan was started
+    void comeForward();
 
 signals:
-    // Something the status reports may have changed: channel, bank, mode, scan or link.
-    void statusChanged();
+    // Anything scripts read changed: the channel, the bank, the scan, its values or the link.
+    void stateChanged();
 
 protected:
     bool event(QEvent *event) override;
@@ -73,10 +97,10 @@ protected:
 private:
     void buildControls();
     void buildMenus();
+    void buildStatusBar();
     void setTabOrder();
 
     void SelectChannel(int Ch);
-    void cmdCH_Click(int Index);
     void mnuChNum_Click(int Index);
     void applyBank(int Index); // mnuChNum_Click without the save
     void cmdAuto_Click();
@@ -85,34 +109,28 @@ private:
     void optMan_Click();
     void mnuCom_Click(int n);
     void mnuChooseDevice_Click();
+    // Choose Device for port n, on its device current: the choice is saved, and the port reopens on it.
+    void chooseDevice(int n, const QByteArray &current, const QString &introduction);
     void mnuAbout_Click();
     void mnuFileExit_Click();
     void Form_Unload();
     void channelTyped(const QString &text);
 
-    Scan::StartOutcome startScan(); // Start Scan with the lists and term as they stand
-    void stopScan();                // Stop Scan, when a scan was started
+    void switchPort(int n, const std::function<void()> &steps);
+    void save(const QString &key, const QString &text);
     void showScanState();
-    void buildStatusBar();
     void linkChanged(const LinkState &state);
-
-    remote::Reply scriptedSelect(int Ch);
-    remote::Reply scriptedScan(const remote::Request &request);
-    remote::Reply scriptedStop();
-    remote::PanelStatus status() const;
-    void comeForward();
-    // Whether the device is reachable, as the status reports it.
-    bool linkConnected() const;
+    void linkFailed(const Failure &failure);
     void resizeToBank(int index);
     void centreOnScreen(Qt::Orientations directions);
+    void fitScreen(); // the grid's scale, held down to what the screen has room for
     void centreDisplay();
 
-    // Runs a handler the way every event reaches the window: failures are
-    // collected, never thrown into the event loop, and shown once it returns.
-    void handle(const std::function<void()> &handler);
-    void noteFailure(const std::function<void()> &step);
-    void reportFailures();
-    void showMessage(QMessageBox::Icon icon, const QString &title, const QString &text);
+    // Connects signal to a handler: every event reaches the window this way.
+    template <typename Sender, typename Signal, typename Handler>
+    void wire(const Sender *sender, Signal signal, Handler handler);
+    // Runs a handler; a failure that stops it goes to the reporter, never into the event loop.
+    void run(const std::function<void()> &handler);
 
     SettingsStore m_store;
     Link comScan{m_store};
@@ -120,10 +138,11 @@ private:
     ScanSchedule m_schedule;
     QElapsedTimer m_clock;
     int ChCount = 0;
+    PanelShown m_shown;
     bool m_placed = false; // centred on the screen with the frame it was given
-    QStringList m_failures;
     TwoDigitEntry m_typed;
     QByteArray m_deviceFolder{kByIdFolder};
+    FailureReporter *m_reporter = nullptr;
 
     QWidget *m_client = nullptr;
     QGroupBox *fraAuto = nullptr;
@@ -138,7 +157,7 @@ private:
     QGroupBox *fraMan = nullptr;
     std::array<ChannelButton *, bank::kButtonCount> cmdCH{};
     QTimer *tmrScan = nullptr;
-    LinkStatusLabel *m_linkStatus = nullptr;
+    LinkStatusLabel *lblLink = nullptr;
 
     QMenu *mnuComm = nullptr;
     QAction *mnuChooseDevice = nullptr;

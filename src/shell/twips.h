@@ -3,6 +3,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QSizeF>
 
 class QFont;
 
@@ -23,10 +24,14 @@ double fontPixels(const QFont &font, double dpi);
 double scaleFor(double fontPx);
 
 // The grid's scale: taken from the application's standard font the first time
-// it is needed (after QApplication exists), then kept.
+// it is needed (after QApplication exists), then kept; held down by fitWithin.
 double scale();
 // Takes the scale from this font instead (tests, or a desktop font change).
 void followFont(const QFont &font);
+// Holds the scale from now on to the largest at which a window of layout
+// twips and chrome pixels that do not scale fits in room, a screen's
+// available area; never below 1, where the grid stays on a screen too small.
+void fitWithin(QSizeF layout, QSize chrome, QSize room);
 
 inline int toPixels(double twips) { return qRound(twips * scale() / kPerPixel); }
 inline double fromPixels(int pixels) { return pixels * kPerPixel / scale(); }

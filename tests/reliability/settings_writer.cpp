@@ -3,7 +3,7 @@
 // operator's clicks would be, then prints the longest save in milliseconds.
 // Exits 1 on the first save that fails, with its message on standard error.
 // Usage: settings_writer KEY PAUSE_MS VALUE...
-#include "link/link_error.h"
+#include "link/failure.h"
 #include "link/settings_store.h"
 
 #include <QCoreApplication>
@@ -36,7 +36,7 @@ int main(int argc, char *argv[])
             QThread::msleep(static_cast<unsigned long>(pauseMs));
         }
         std::printf("%lld\n", static_cast<long long>(longest));
-    } catch (const queltor::LinkError &e) {
+    } catch (const queltor::Failed &e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
     }

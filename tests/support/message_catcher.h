@@ -3,13 +3,17 @@
 #include <QList>
 #include <QMessageBox>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 
-// Answers every message box the panel shows while it lives: records what the box
-// said and presses its default button, as an operator would. It looks every
-// pollMs; a measurement that must not count its timer pauses it.
+// Sees every message box the panel opens while it lives, the moment it opens,
+// and answers it as an operator would: presses its default button at the next
+// look, every pollMs. A box the panel updates while it is open stays one box,
+// recorded with the text it had when answered. A test that must see boxes
+// stay open, or a measurement that must not count the catcher's timer,
+// pauses it.
 class MessageCatcher : public QObject
 {
     Q_OBJECT
@@ -24,16 +28,25 @@ public:
 
     explicit MessageCatcher(int pollMs = 5);
 
-    const QList<Box> &boxes() const { return m_boxes; }
+    // Every box opened so far, as it read when last seen.
+    const QList<Box> &boxes() const;
     QStringList texts() const;
     int count() const { return static_cast<int>(m_boxes.size()); }
-    QString lastText() const { return m_boxes.isEmpty() ? QString() : m_boxes.last().text; }
-    void clear() { m_boxes.clear(); }
+    QString lastText() const;
+    void clear();
     void pause() { m_poll.stop(); }
+
+    // The message boxes on screen now.
+    static QList<QMessageBox *> open();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void answer();
+    void look() const;
 
     QTimer m_poll;
-    QList<Box> m_boxes;
+    mutable QList<Box> m_boxes;           // brought up to date whenever read
+    QList<QPointer<QMessageBox>> m_shown; // m_boxes' boxes, while they live
 };

@@ -30,11 +30,14 @@ public:
         config.mapPort(2, com2.slavePath());
     }
 
-    queltor::frmMain &start()
+    // As main() starts it: loaded, shown, and the event loop's first turn,
+    // which opens the boxes of what start-up could not use.
+    queltor::frmMain &start(const queltor::SettingsStore &store = queltor::SettingsStore())
     {
-        window = std::make_unique<queltor::frmMain>();
+        window = std::make_unique<queltor::frmMain>(store);
         window->Form_Load();
         window->show();
+        QCoreApplication::processEvents();
         return *window;
     }
 

@@ -35,9 +35,9 @@ inline Run ctl(const QStringList &args) { return run(QStringLiteral(QUELTOR_CTL)
 class PanelProcess
 {
 public:
-    PanelProcess()
+    explicit PanelProcess(const QStringList &args = {})
     {
-        m_process.start(QStringLiteral(QUELTOR_PANEL), {});
+        m_process.start(QStringLiteral(QUELTOR_PANEL), args);
         m_process.waitForStarted();
     }
     ~PanelProcess() { terminate(); }
@@ -54,12 +54,12 @@ public:
             m_process.waitForFinished();
         }
     }
-    // Until queltor-ctl reaches it.
-    bool serving()
+    // Until queltor-ctl reaches it, with these options.
+    bool serving(const QStringList &options = {})
     {
         const QDeadlineTimer deadline(20000);
         while (!deadline.hasExpired() && running()) {
-            if (ctl({QStringLiteral("status")}).status == 0)
+            if (ctl(options + QStringList{QStringLiteral("status")}).status == 0)
                 return true;
             QThread::msleep(50);
         }

@@ -1,6 +1,7 @@
 #include "options.h"
 
-#include <cerrno>
+#include <QCommandLineParser>
+
 #include <cstdlib>
 
 namespace queltor::devsim {
@@ -31,6 +32,37 @@ std::string readPort(const std::string &text, PortLink &port)
     return {};
 }
 
+const QCommandLineOption kHelp({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this text."));
+const QCommandLineOption kVersion(QStringLiteral("version"), QStringLiteral("Show the version."));
+const QCommandLineOption kPort(QStringLiteral("port"),
+                               QStringLiteral("Simulate port n (1 to 255) at PATH; repeat for more\n"
+                                              "ports. An existing symbolic link at PATH is replaced,\n"
+                                              "anything else is left alone and the simulator refuses\n"
+                                              "to start."),
+                               QStringLiteral("COMn=PATH"));
+const QCommandLineOption kQuitAfter(QStringLiteral("quit-after"),
+                                    QStringLiteral("Stop after N commands and errors in all, counted over\n"
+                                                   "every port."),
+                                    QStringLiteral("N"));
+
+void declare(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("\n"
+                       "Stands in for the QUELTOR channel-switching device. Each --port gets a\n"
+                       "pseudo-terminal, published as a symbolic link at PATH; point the panel's\n"
+                       "port map there (group [Ports], key COMn in QUELTOR.conf). Every command\n"
+                       "received is printed as \"<time> COMn channel NN\"; anything else that\n"
+                       "arrives is printed as an error with its bytes escaped, and counted. When a\n"
+                       "program opens a port, its line settings are checked against 9600 baud, 8 data\n"
+                       "bits, no parity, 1 stop bit: the settings it has left standing for 0.1 s,\n"
+                       "or, when it changed nothing since it opened the port, the settings its bytes\n"
+                       "went out with. A pseudo-terminal always carries 8 data bits without parity\n"
+                       "whatever a program asks for, so the check sees the speed, the stop bits and\n"
+                       "odd, mark or space parity, but neither the data bits nor even parity."));
+    parser.addOptions({kHelp, kVersion, kPort, kQuitAfter});
+}
+
 } // namespace
 
 int portNumberOf(const std::string &name)
@@ -46,61 +78,46 @@ ParsedOptions parseOptions(const std::vector<std::string> &args)
 {
     ParsedOptions parsed;
     Options &options = parsed.options;
+    QStringList arguments{QStringLiteral("queltor-devsim")};
+    for (const std::string &arg : args)
+        arguments << QString::fromLocal8Bit(arg.c_str());
+    QCommandLineParser parser;
+    declare(parser);
+    if (!parser.parse(arguments)) {
+        parsed.error = parser.errorText().toStdString();
+        return parsed;
+    }
+    if (const QStringList extra = parser.positionalArguments(); !extra.isEmpty()) {
+        parsed.error = "unexpected argument \"" + extra.first().toStdString() + "\"";
+        return parsed;
+    }
+    options.help = parser.isSet(kHelp);
+    options.version = parser.isSet(kVersion);
 
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::string value;
-        bool hasValue = false;
-        const std::size_t equals = arg.find('=');
-        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-            value = arg.substr(equals + 1);
-            arg = arg.substr(0, equals);
-            hasValue = true;
+    for (const QString &value : parser.values(kPort)) {
+        PortLink port;
+        parsed.error = readPort(value.toLocal8Bit().toStdString(), port);
+        if (!parsed.error.empty())
+            return parsed;
+        for (const PortLink &other : options.ports) {
+            if (other.number == port.number) {
+                parsed.error = "--port " + port.name() + " is given twice";
+                return parsed;
+            }
+            if (other.path == port.path) {
+                parsed.error = "--port: " + other.name() + " and " + port.name() + " share the path " + port.path;
+                return parsed;
+            }
         }
-        const auto takeValue = [&]() -> bool {
-            if (hasValue)
-                return true;
-            if (i + 1 >= args.size())
-                return false;
-            value = args[++i];
-            return true;
-        };
-
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--version") {
-            options.version = true;
-        } else if (arg == "--port") {
-            if (!takeValue()) {
-                parsed.error = "--port needs COMn=PATH";
-                return parsed;
-            }
-            PortLink port;
-            parsed.error = readPort(value, port);
-            if (!parsed.error.empty())
-                return parsed;
-            for (const PortLink &other : options.ports) {
-                if (other.number == port.number) {
-                    parsed.error = "--port " + port.name() + " is given twice";
-                    return parsed;
-                }
-                if (other.path == port.path) {
-                    parsed.error = "--port: " + other.name() + " and " + port.name() + " share the path " + port.path;
-                    return parsed;
-                }
-            }
-            options.ports.push_back(port);
-        } else if (arg == "--quit-after") {
-            long count = 0;
-            if (!takeValue() || !readNumber(value, count) || count < 1) {
-                parsed.error = "--quit-after needs a count of 1 or more";
-                return parsed;
-            }
-            options.quitAfter = count;
-        } else {
-            parsed.error = "unknown argument \"" + args[i] + "\"";
+        options.ports.push_back(port);
+    }
+    if (parser.isSet(kQuitAfter)) {
+        long count = 0;
+        if (!readNumber(parser.value(kQuitAfter).toStdString(), count) || count < 1) {
+            parsed.error = "--quit-after needs a count of 1 or more";
             return parsed;
         }
+        options.quitAfter = count;
     }
 
     if (!options.help && !options.version && options.ports.empty())
@@ -110,61 +127,45 @@ ParsedOptions parseOptions(const std::vector<std::string> &args)
 
 std::string usageText(const std::string &program)
 {
-    return "Usage: " + program
-        + " --port COMn=PATH [--port COMn=PATH ...] [--quit-after N]\n"
-          "       "
-        + program
-        + " --help | --version\n"
-          "\n"
-          "Stands in for the QUELTOR channel-switching device. Each --port gets a\n"
-          "pseudo-terminal, published as a symbolic link at PATH; point the panel's\n"
-          "port map there (group [Ports], key COMn in QUELTOR.conf). Every command\n"
-          "received is printed as \"<time> COMn channel NN\"; anything else that\n"
-          "arrives is printed as an error with its bytes escaped, and counted. When a\n"
-          "program opens a port, its line settings are checked against 9600 baud, 8 data\n"
-          "bits, no parity, 1 stop bit: the settings it has left standing for 0.1 s,\n"
-          "or, when it changed nothing since it opened the port, the settings its bytes\n"
-          "went out with. A pseudo-terminal always carries 8 data bits without parity\n"
-          "whatever a program asks for, so the check sees the speed, the stop bits and\n"
-          "odd, mark or space parity, but neither the data bits nor even parity.\n"
-          "\n"
-          "  --port COMn=PATH   simulate port n (1 to 255) at PATH; repeat for more ports.\n"
-          "                     An existing symbolic link at PATH is replaced, anything\n"
-          "                     else is left alone and the simulator refuses to start.\n"
-          "  --quit-after N     stop after N commands and errors in all, counted over\n"
-          "                     every port.\n"
-          "  --help             show this text.\n"
-          "  --version          show the version.\n"
-          "\n"
-          "Commands on standard input, one a line:\n"
-          "  unplug COMn        pull the device: close the port's pseudo-terminal, so a\n"
-          "                     program holding it sees a hang-up, and remove PATH.\n"
-          "  replug COMn        plug it back: publish a fresh pseudo-terminal at PATH.\n"
-          "Anything else is reported on standard error and ignored. The end of the input\n"
-          "ends the commands, not the simulator; a FIFO is read again each time a writer\n"
-          "has closed it, so a script may send each command with echo.\n"
-          "\n"
-          "Lines printed, each after the time (HH:MM:SS.mmm):\n"
-          "  COMn ready at PATH (/dev/pts/N)\n"
-          "  COMn channel NN\n"
-          "  COMn error: \"BYTES\" is not a channel command (and other errors)\n"
-          "  COMn opened at SETTINGS: ok\n"
-          "  COMn opened at SETTINGS: mismatch, the device expects 9600 8N1\n"
-          "  COMn line settings now SETTINGS: ok (or the mismatch as above)\n"
-          "  COMn opened and closed again at once; line settings not checked\n"
-          "  COMn closed\n"
-          "  COMn unplugged\n"
-          "  COMn replugged at PATH (/dev/pts/N)\n"
-          "  COMn already unplugged\n"
-          "  COMn already plugged in at PATH (/dev/pts/N)\n"
-          "  COMn not replugged: REASON\n"
-          "\n"
-          "It runs until --quit-after is reached or it gets SIGINT, SIGTERM or SIGHUP,\n"
-          "then removes its links and prints a summary per port.\n"
-          "\n"
-          "Exit status: 0 when everything received was a channel command and every\n"
-          "port was opened at 9600 8N1; 1 otherwise; 2 when the arguments are wrong or\n"
-          "a port could not be set up.\n";
+    QCommandLineParser parser;
+    declare(parser);
+    const QString generated = parser.helpText();
+    const QString name = QString::fromStdString(program);
+    const QString text = QStringLiteral("Usage: %1 --port COMn=PATH [--port COMn=PATH ...] [--quit-after N]\n"
+                                        "       %1 --help | --version")
+                             .arg(name)
+        + generated.mid(generated.indexOf(QLatin1Char('\n')))
+        + QStringLiteral("\n"
+                         "Commands on standard input, one a line:\n"
+                         "  unplug COMn        pull the device: close the port's pseudo-terminal, so a\n"
+                         "                     program holding it sees a hang-up, and remove PATH.\n"
+                         "  replug COMn        plug it back: publish a fresh pseudo-terminal at PATH.\n"
+                         "Anything else is reported on standard error and ignored. The end of the input\n"
+                         "ends the commands, not the simulator; a FIFO is read again each time a writer\n"
+                         "has closed it, so a script may send each command with echo.\n"
+                         "\n"
+                         "Lines printed, each after the time (HH:MM:SS.mmm):\n"
+                         "  COMn ready at PATH (/dev/pts/N)\n"
+                         "  COMn channel NN\n"
+                         "  COMn error: \"BYTES\" is not a channel command (and other errors)\n"
+                         "  COMn opened at SETTINGS: ok\n"
+                         "  COMn opened at SETTINGS: mismatch, the device expects 9600 8N1\n"
+                         "  COMn line settings now SETTINGS: ok (or the mismatch as above)\n"
+                         "  COMn opened and closed again at once; line settings not checked\n"
+                         "  COMn closed\n"
+                         "  COMn unplugged\n"
+                         "  COMn replugged at PATH (/dev/pts/N)\n"
+                         "  COMn already unplugged\n"
+                         "  COMn already plugged in at PATH (/dev/pts/N)\n"
+                         "  COMn not replugged: REASON\n"
+                         "\n"
+                         "It runs until --quit-after is reached or it gets SIGINT, SIGTERM or SIGHUP,\n"
+                         "then removes its links and prints a summary per port.\n"
+                         "\n"
+                         "Exit status: 0 when everything received was a channel command and every\n"
+                         "port was opened at 9600 8N1; 1 otherwise; 2 when the arguments are wrong or\n"
+                         "a port could not be set up.\n");
+    return text.toStdString();
 }
 
 } // namespace queltor::devsim

@@ -164,7 +164,7 @@ void TestDevsimUnits::options_data()
     QTest::newRow("version alone") << QStringList{"--version"} << "" << 0 << false << "";
     QTest::newRow("no port") << QStringList{} << "" << 0 << false << "no port";
     QTest::newRow("port without path") << QStringList{"--port", "COM1"} << "" << 0 << false << "COMn=PATH";
-    QTest::newRow("port without value") << QStringList{"--port"} << "" << 0 << false << "COMn=PATH";
+    QTest::newRow("port without value") << QStringList{"--port"} << "" << 0 << false << "Missing value after '--port'";
     QTest::newRow("empty path") << QStringList{"--port", "COM1="} << "" << 0 << false << "path is empty";
     QTest::newRow("port 0") << QStringList{"--port", "COM0=/a"} << "" << 0 << false << "COM1 to COM255";
     QTest::newRow("port 256") << QStringList{"--port", "COM256=/a"} << "" << 0 << false << "COM1 to COM255";
@@ -180,7 +180,9 @@ void TestDevsimUnits::options_data()
     QTest::newRow("quit after text") << QStringList{"--port", "COM1=/a", "--quit-after", "5x"} << "" << 0 << false
                                      << "1 or more";
     QTest::newRow("unknown") << QStringList{"--port", "COM1=/a", "--baud", "9600"} << "" << 0 << false
-                             << "unknown argument \"--baud\"";
+                             << "Unknown option 'baud'";
+    QTest::newRow("stray word") << QStringList{"--port", "COM1=/a", "COM2=/b"} << "" << 0 << false
+                                << "unexpected argument \"COM2=/b\"";
 }
 
 void TestDevsimUnits::options()

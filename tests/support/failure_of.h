@@ -1,20 +1,20 @@
 #pragma once
 
-#include "link/link_error.h"
+#include "link/failure.h"
 
 #include <QString>
 
 // Header only: its users link queltor_link themselves, like every test of link/.
 namespace queltor {
 
-// The message of the LinkError that f throws, or a null string when it throws none.
+// The text of the failure that f throws, or a null string when it throws none.
 template <typename F>
-QString linkErrorOf(F f)
+QString failureOf(F f)
 {
     try {
         f();
-    } catch (const LinkError &e) {
-        return e.message();
+    } catch (const Failed &e) {
+        return e.failure().text();
     }
     return QString();
 }
