@@ -72,7 +72,7 @@ done
 ldd "$root/usr/bin/queltor-web" | grep libQt6HttpServer >/dev/null || fail "queltor-web does not link Qt HttpServer"
 
 # Shell completion where bash-completion looks for it, for each program.
-for program in queltor queltor-ctl queltor-devsim; do
+for program in queltor queltor-ctl queltor-devsim queltor-web; do
   [ -f "$root/usr/share/bash-completion/completions/$program" ] || fail "no bash completion for $program"
 done
 
