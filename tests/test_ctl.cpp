@@ -3,10 +3,11 @@
 // settings file, a killed panel's socket, a stopped panel, and a stranger on
 // the socket.
 #include "link/settings_store.h"
-#include "remote/local_socket.h"
 #include "remote/panel_socket.h"
 
+#include "programs.h"
 #include "pseudo_tty.h"
+#include "stand_in_panel.h"
 #include "temp_config.h"
 
 #include <QDeadlineTimer>
@@ -22,77 +23,7 @@
 
 #include <csignal>
 #include <pwd.h>
-#include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
-
-namespace {
-
-struct Run
-{
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Run run(const QString &program, const QStringList &args, int timeoutMs = 20000)
-{
-    QProcess process;
-    process.start(program, args);
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return {};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
-            process.readAllStandardError()};
-}
-
-Run ctl(const QStringList &args) { return run(QStringLiteral(QUELTOR_CTL), args); }
-
-// The panel binary, as a user starts it, on the offscreen platform.
-class PanelProcess
-{
-public:
-    explicit PanelProcess(const QStringList &args = {})
-    {
-        m_process.start(QStringLiteral(QUELTOR_PANEL), args);
-        m_process.waitForStarted();
-    }
-    ~PanelProcess()
-    {
-        // Ended as a user would end it, so it takes its port lock with it.
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(5000))
-                m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    // Until queltor-ctl reaches it, with these options.
-    bool serving(const QStringList &options = {})
-    {
-        const QDeadlineTimer deadline(20000);
-        while (!deadline.hasExpired() && running()) {
-            if (ctl(options + QStringList{QStringLiteral("status")}).status == 0)
-                return true;
-            QThread::msleep(50);
-        }
-        return false;
-    }
-    bool running() const { return m_process.state() == QProcess::Running; }
-    void signal(int number) { ::kill(static_cast<pid_t>(m_process.processId()), number); }
-    void kill()
-    {
-        signal(SIGKILL);
-        m_process.waitForFinished();
-    }
-
-private:
-    QProcess m_process;
-};
-
-} // namespace
 
 class TestCtl : public QObject
 {
@@ -104,6 +35,7 @@ private slots:
     void withoutPanel_data();
     void withoutPanel();
     void throughThePanel();
+    void watchFollowsThePanelToItsEnd();
     void panelPerSettingsFile();
     void deviceForOneRun();
     void stoppedPanelDoesNotActLate();
@@ -144,7 +76,7 @@ void TestCtl::commandLine_data()
          {QString(), QStringLiteral("select"), QStringLiteral("select 100"), QStringLiteral("select 7 8"),
           QStringLiteral("select x"), QStringLiteral("status now"), QStringLiteral("scan --start 3 --end 9"),
           QStringLiteral("scan --start 3 --end 9 --term .5"), QStringLiteral("scan --start=3 --end=9 --term=0.5 --x=1"),
-          QStringLiteral("raise")})
+          QStringLiteral("raise"), QStringLiteral("watch now")})
         QTest::newRow(qPrintable(QLatin1Char('"') + args + QLatin1Char('"')))
             << args.split(QLatin1Char(' '), Qt::SkipEmptyParts) << 2 << QByteArray() << usage;
 }
@@ -189,6 +121,8 @@ void TestCtl::withoutPanel_data()
                       "number of 1 to 255. COM1 is used instead.\n");
     QTest::newRow("status") << QStringList{} << "status" << 3 << QByteArray() << QByteArray()
                             << QByteArray("{\"panel\":false}\n") << QByteArray();
+    QTest::newRow("watch") << QStringList{} << "watch" << 3 << QByteArray() << QByteArray()
+                           << QByteArray("{\"panel\":false}\n") << QByteArray();
     QTest::newRow("scan") << QStringList{} << "scan --start 1 --end 2 --term 1" << 3 << QByteArray() << QByteArray()
                           << QByteArray() << QByteArray("queltor-ctl: no-panel: no QUELTOR panel is running for ");
     QTest::newRow("stop") << QStringList{} << "stop" << 3 << QByteArray() << QByteArray() << QByteArray()
@@ -265,6 +199,32 @@ void TestCtl::throughThePanel()
     QCOMPARE(m_com1->read(5, 2000), commands({5}));
 }
 
+void TestCtl::watchFollowsThePanelToItsEnd()
+{
+    PanelProcess panel;
+    QVERIFY(panel.serving());
+    QProcess watch;
+    watch.start(QStringLiteral(QUELTOR_CTL), {QStringLiteral("watch")});
+    const auto nextLine = [&watch] {
+        const QDeadlineTimer deadline(10000);
+        while (!watch.canReadLine() && !deadline.hasExpired())
+            watch.waitForReadyRead(100);
+        return QJsonDocument::fromJson(watch.readLine()).object();
+    };
+    QCOMPARE(nextLine()[QStringLiteral("channel")].toInt(), 0);
+    QCOMPARE(ctl({QStringLiteral("select"), QStringLiteral("07")}).status, 0);
+    QCOMPARE(nextLine()[QStringLiteral("channel")].toInt(), 7);
+    QCOMPARE(m_com1->read(5, 2000), commands({7}));
+
+    panel.terminate();
+    const QJsonObject end = nextLine();
+    QCOMPARE(end.keys(), QStringList{QStringLiteral("panel")});
+    QCOMPARE(end[QStringLiteral("panel")], QJsonValue(false));
+    QVERIFY(watch.waitForFinished(5000));
+    QCOMPARE(watch.exitCode(), 3);
+    QCOMPARE(watch.readAllStandardError(), QByteArray());
+}
+
 // Two switchers on one desk: a settings file each, named on the command line.
 void TestCtl::panelPerSettingsFile()
 {
@@ -336,21 +296,8 @@ void TestCtl::stoppedPanelDoesNotActLate()
 // mid-way would: whether it was done cannot be known, and the status says so.
 void TestCtl::unknownOutcomeHasItsOwnStatus()
 {
-    const QString path = queltor::panelSocketPath(queltor::SettingsStore().fileName());
-    const queltor::UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const std::optional<sockaddr_un> address = queltor::socketAddress(path);
-    QVERIFY(address);
-    QCOMPARE(::bind(listener.get(), reinterpret_cast<const sockaddr *>(&*address), sizeof *address), 0);
-    QCOMPARE(::listen(listener.get(), 1), 0);
-    std::thread panel([&listener] {
-        const queltor::UniqueFd client(::accept(listener.get(), nullptr, nullptr));
-        char c = 0;
-        while (::recv(client.get(), &c, 1, 0) == 1 && c != '\n') {
-        }
-        ::send(client.get(), "taken\n", 6, MSG_NOSIGNAL);
-    });
+    StandInPanel panel(queltor::panelSocketPath(queltor::SettingsStore().fileName()), StandInPanel::Act::TakeThenClose);
     const Run result = ctl({QStringLiteral("select"), QStringLiteral("07")});
-    panel.join();
     QCOMPARE(result.status, 4);
     QVERIFY2(result.err.startsWith("queltor-ctl: unknown: "), result.err.constData());
     QCOMPARE(m_com1->readAll(), QByteArray());

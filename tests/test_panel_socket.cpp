@@ -1,94 +1,21 @@
-// A client asking the panel, against a stand-in panel on a real socket: every
-// request carries a deadline, and "timeout" comes back only when the panel can
-// no longer start on the request; when it started but did not say how it
-// ended, the outcome is "unknown".
-#include "remote/local_socket.h"
+// Both clients asking the panel, the blocking askPanel and the event-driven
+// PanelRequest, against a stand-in panel on a real socket: every request
+// carries a deadline, and "timeout" comes back only when the panel can no
+// longer start on the request; when it started but did not say how it ended,
+// the outcome is "unknown".
+#include "remote/panel_request.h"
 #include "remote/panel_socket.h"
 #include "remote/protocol.h"
+
+#include "stand_in_panel.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <atomic>
 #include <cerrno>
-#include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace queltor;
 using Outcome = PanelAnswer::Outcome;
-
-namespace {
-
-// Takes one connection and its request line, then does what it is told.
-class StandInPanel
-{
-public:
-    enum class Act {
-        Answer,           // "taken", then "ok"
-        RefuseUntaken,    // "error busy", never started on
-        TakeThenClose,    // "taken", then the connection closes
-        TakeAfterTimeout, // nothing until the client has given up, then "taken"
-    };
-
-    StandInPanel(const QString &path, Act act)
-        : m_listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0))
-    {
-        const std::optional<sockaddr_un> address = socketAddress(path);
-        if (!address || ::bind(m_listener.get(), reinterpret_cast<const sockaddr *>(&*address), sizeof *address) != 0
-            || ::listen(m_listener.get(), 1) != 0)
-            qFatal("the stand-in panel cannot listen");
-        m_thread = std::thread([this, act] { serve(act); });
-    }
-    ~StandInPanel() { join(); }
-
-    void join()
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-    StandInPanel(const StandInPanel &) = delete;
-    StandInPanel &operator=(const StandInPanel &) = delete;
-
-    // Once joined: what it read, and why a late "taken" could not go.
-    QByteArray request;
-    int lateSendError = 0;
-    std::atomic<bool> clientDone{false};
-
-private:
-    void send(int fd, QByteArrayView bytes) { ::send(fd, bytes.data(), std::size_t(bytes.size()), MSG_NOSIGNAL); }
-
-    void serve(Act act)
-    {
-        const UniqueFd fd(::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        char c = 0;
-        while (::recv(fd.get(), &c, 1, 0) == 1 && c != '\n')
-            request += c;
-        switch (act) {
-        case Act::Answer:
-            send(fd.get(), "taken\nok\n");
-            break;
-        case Act::RefuseUntaken:
-            send(fd.get(), "error busy too many clients\n");
-            break;
-        case Act::TakeThenClose:
-            send(fd.get(), "taken\n");
-            break;
-        case Act::TakeAfterTimeout:
-            while (!clientDone)
-                QThread::msleep(5);
-            if (::send(fd.get(), "taken\n", 6, MSG_NOSIGNAL) < 0)
-                lateSendError = errno;
-            break;
-        }
-    }
-
-    UniqueFd m_listener;
-    std::thread m_thread;
-};
-
-} // namespace
 
 Q_DECLARE_METATYPE(StandInPanel::Act)
 Q_DECLARE_METATYPE(Outcome)
@@ -103,18 +30,26 @@ private slots:
 
 void TestPanelSocket::outcomeTellsWhetherItWasDone_data()
 {
+    QTest::addColumn<bool>("blocking"); // askPanel, else PanelRequest
     QTest::addColumn<StandInPanel::Act>("act");
     QTest::addColumn<Outcome>("outcome");
 
-    QTest::newRow("taken and answered") << StandInPanel::Act::Answer << Outcome::Answered;
-    QTest::newRow("refused before it was taken") << StandInPanel::Act::RefuseUntaken << Outcome::Answered;
-    QTest::newRow("taken, then no reply") << StandInPanel::Act::TakeThenClose << Outcome::Unknown;
-    // Given up: the panel's "taken" no longer goes, so it cannot start late.
-    QTest::newRow("not taken before the deadline") << StandInPanel::Act::TakeAfterTimeout << Outcome::Silent;
+    for (const bool blocking : {true, false}) {
+        const QString client = blocking ? QStringLiteral("askPanel: ") : QStringLiteral("PanelRequest: ");
+        const auto row = [&client](const char *name) { return qPrintable(client + QLatin1String(name)); };
+        QTest::newRow(row("taken and answered")) << blocking << StandInPanel::Act::Answer << Outcome::Answered;
+        QTest::newRow(row("refused before it was taken"))
+            << blocking << StandInPanel::Act::RefuseUntaken << Outcome::Answered;
+        QTest::newRow(row("taken, then no reply")) << blocking << StandInPanel::Act::TakeThenClose << Outcome::Unknown;
+        // Given up: the panel's "taken" no longer goes, so it cannot start late.
+        QTest::newRow(row("not taken before the deadline"))
+            << blocking << StandInPanel::Act::TakeAfterTimeout << Outcome::Silent;
+    }
 }
 
 void TestPanelSocket::outcomeTellsWhetherItWasDone()
 {
+    QFETCH(bool, blocking);
     QFETCH(StandInPanel::Act, act);
     QFETCH(Outcome, outcome);
     QTemporaryDir dir;
@@ -129,7 +64,17 @@ void TestPanelSocket::outcomeTellsWhetherItWasDone()
         QElapsedTimer clock;
         clock.start();
         asked = remote::monotonicMs();
-        answer = askPanel(path, "select 07\n", kTimeoutMs);
+        if (blocking) {
+            answer = askPanel(path, "select 07\n", kTimeoutMs);
+        } else {
+            PanelRequest request(path, *remote::parseRequest("select 07"), kTimeoutMs);
+            int answers = 0;
+            connect(&request, &PanelRequest::answered, this, [&](const PanelAnswer &got) {
+                answer = got;
+                ++answers;
+            });
+            QTRY_COMPARE_WITH_TIMEOUT(answers, 1, 20000);
+        }
         elapsed = clock.elapsed();
         panel.clientDone = true;
     }

@@ -29,10 +29,10 @@ void TestRemoteProtocol::requestLines_data()
     QTest::addColumn<QByteArray>("line"); // without its line end
     QTest::addColumn<bool>("taken");
 
-    for (const char *taken :
-         {"select 00", "select 07", "select 99", "status", "stop", "raise", "scan 03 09 0.5", "scan 00 99 65.535",
-          "scan 09 03 1", "scan 03 09 -1", "scan 03 09 0", "scan 03 09 999999.999999", "select 07 deadline=0",
-          "status deadline=123456789012345678", "scan 03 09 0.5 deadline=86400000"})
+    for (const char *taken : {"select 00", "select 07", "select 99", "status", "stop", "raise", "watch",
+                              "scan 03 09 0.5", "scan 00 99 65.535", "scan 09 03 1", "scan 03 09 -1", "scan 03 09 0",
+                              "scan 03 09 999999.999999", "select 07 deadline=0", "status deadline=123456789012345678",
+                              "scan 03 09 0.5 deadline=86400000", "watch deadline=1"})
         QTest::newRow(taken) << QByteArray(taken) << true;
     // A range or order the panel refuses is still a request: the refusal is the panel's, with the window's words.
     const char *refused[] = {"",
@@ -50,6 +50,7 @@ void TestRemoteProtocol::requestLines_data()
                              "status now",
                              "stop 1",
                              "raise x",
+                             "watch 07",
                              "scan 3 9 0.5",
                              "scan 03 09",
                              "scan 03 09 .5",

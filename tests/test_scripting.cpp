@@ -5,6 +5,7 @@
 
 #include "remote/control_server.h"
 #include "remote/local_socket.h"
+#include "remote/panel_request.h"
 #include "remote/panel_socket.h"
 #include "shell/panel_requests.h"
 
@@ -39,6 +40,7 @@ public:
             qFatal("the panel could not take its socket");
         requests = std::make_unique<PanelRequests>(*window);
         server.setHandler([this](const remote::Request &request) { return requests->answer(request); });
+        QObject::connect(requests.get(), &PanelRequests::statusChanged, &server, &ControlServer::statusChanged);
         return *window;
     }
 
@@ -110,6 +112,39 @@ public:
     }
     QByteArray ask(const QByteArray &line) { return exchange(line + '\n'); }
 
+    // A client that has sent watch, once the panel has taken it.
+    UniqueFd watcher()
+    {
+        UniqueFd fd = connectClient();
+        if (::send(fd.get(), "watch\n", 6, MSG_NOSIGNAL) != 6)
+            qFatal("cannot send watch");
+        const int before = server.watcherCount();
+        if (!QTest::qWaitFor([&] { return server.watcherCount() > before; }, 5000))
+            qFatal("the panel took no watcher");
+        return fd;
+    }
+
+    // The lines that arrive on fd within quietMs of silence, without their line ends.
+    static QList<QByteArray> linesFrom(const UniqueFd &fd, int quietMs = 100)
+    {
+        QByteArray got;
+        QDeadlineTimer quiet(quietMs);
+        do {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            char chunk[4096];
+            const ssize_t n = ::recv(fd.get(), chunk, sizeof chunk, 0);
+            if (n > 0) {
+                got.append(chunk, n);
+                quiet.setRemainingTime(quietMs);
+            } else if (n == 0 || errno != EAGAIN) {
+                break;
+            }
+        } while (!quiet.hasExpired());
+        QList<QByteArray> lines = got.split('\n');
+        lines.removeLast(); // after the last line end
+        return lines;
+    }
+
     QJsonObject status()
     {
         const QByteArray reply = ask("status");
@@ -148,9 +183,13 @@ QJsonObject shown(const ScriptedPanel &panel)
 
 enum class Before { Nothing, AutoIdle, ScanStarted, DeviceGone, PortMissing, PortHeld };
 
+enum class Change { Click, Bank, StartList, Term, Auto, ScanRequest, DeviceGone };
+
 } // namespace
 
 Q_DECLARE_METATYPE(Before)
+Q_DECLARE_METATYPE(Change)
+Q_DECLARE_METATYPE(PanelAnswer::Outcome)
 
 class TestScripting : public QObject
 {
@@ -167,8 +206,17 @@ private slots:
     void scanRefusalsChangeNothing();
     void raiseBringsTheWindowForward();
 
+    void watchersHearEachChangeOnce_data();
+    void watchersHearEachChangeOnce();
+    void aWatcherThatDoesNotReadIsDropped();
+    void watchersHaveTheirOwnLimit();
+    void requestsWithoutBlocking_data();
+    void requestsWithoutBlocking();
+
     void doneOnlyForAClientStillWaiting_data();
     void doneOnlyForAClientStillWaiting();
+    void watchKeepsTheDeadlineRule_data();
+    void watchKeepsTheDeadlineRule();
     void wrongRequestsAreRefused_data();
     void wrongRequestsAreRefused();
     void tenClientsAtOnce();
@@ -414,6 +462,149 @@ void TestScripting::raiseBringsTheWindowForward()
     QCOMPARE(panel.com1.readAll(), QByteArray());
 }
 
+void TestScripting::watchersHearEachChangeOnce_data()
+{
+    QTest::addColumn<Change>("change");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QJsonValue>("value");
+    QTest::newRow("click") << Change::Click << "channel" << QJsonValue(5);
+    QTest::newRow("bank") << Change::Bank << "bank" << QJsonValue(40);
+    QTest::newRow("start list") << Change::StartList << "scan_start" << QJsonValue(3);
+    QTest::newRow("term field") << Change::Term << "scan_term" << QJsonValue(2.5);
+    QTest::newRow("Auto") << Change::Auto << "mode" << QJsonValue(QStringLiteral("auto"));
+    QTest::newRow("scan by a script") << Change::ScanRequest << "scanning" << QJsonValue(true);
+    QTest::newRow("device gone") << Change::DeviceGone << "connected" << QJsonValue(false);
+}
+
+void TestScripting::watchersHearEachChangeOnce()
+{
+    QFETCH(Change, change);
+    QFETCH(QString, field);
+    QFETCH(QJsonValue, value);
+    ScriptedPanel panel;
+    panel.startServing();
+    const UniqueFd watcher = panel.watcher();
+    const QList<QByteArray> first = ScriptedPanel::linesFrom(watcher);
+    QCOMPARE(first.size(), 1);
+    QCOMPARE(QJsonDocument::fromJson(first[0].mid(3)).object(), panel.status());
+
+    switch (change) {
+    case Change::Click:
+        panel.click(5);
+        break;
+    case Change::Bank:
+        panel.choose(QStringLiteral("mnuChNum(3)"));
+        break;
+    case Change::StartList:
+        panel.startList()->setCurrentIndex(3);
+        break;
+    case Change::Term:
+        panel.term()->setText(QStringLiteral("2.5"));
+        break;
+    case Change::Auto:
+        panel.chooseAuto();
+        break;
+    case Change::ScanRequest:
+        QCOMPARE(panel.ask("scan 02 04 60"), QByteArray("ok\n"));
+        break;
+    case Change::DeviceGone:
+        panel.com1.closeMaster();
+        break;
+    }
+    // One line for the change, however many steps it took, and the same status is not told twice.
+    const QList<QByteArray> next = ScriptedPanel::linesFrom(watcher, 300);
+    QCOMPARE(next.size(), 1);
+    QVERIFY2(next[0].startsWith("ok {"), next[0].constData());
+    const QJsonObject told = QJsonDocument::fromJson(next[0].mid(3)).object();
+    QCOMPARE(told[field], value);
+    QCOMPARE(told, panel.status());
+}
+
+void TestScripting::aWatcherThatDoesNotReadIsDropped()
+{
+    ScriptedPanel panel;
+    panel.startServing();
+    const UniqueFd stalled = panel.watcher();
+    const UniqueFd reading = panel.watcher();
+    // Far more changes than the socket and the backlog hold; the window never waits for the watcher.
+    int clicks = 0;
+    QByteArray wire;
+    for (; clicks < 5000 && panel.server.watcherCount() == 2; ++clicks) {
+        panel.click(1 + clicks % 2);
+        QCoreApplication::processEvents();
+        ScriptedPanel::linesFrom(reading, 0);
+        panel.com1.drainInto(wire);
+    }
+    QCOMPARE(panel.server.watcherCount(), 1);
+    QVERIFY2(clicks > 50, qPrintable(QString::number(clicks)));
+    panel.com1.drainInto(wire);
+    QCOMPARE(wire.size(), qsizetype(clicks) * 5);
+    // What the stalled one had got ends with the connection closed; the other goes on.
+    char chunk[65536];
+    while (::recv(stalled.get(), chunk, sizeof chunk, 0) > 0) {
+    }
+    QCOMPARE(::recv(stalled.get(), chunk, sizeof chunk, 0), ssize_t(0));
+    panel.click(9);
+    QVERIFY(ScriptedPanel::linesFrom(reading).last().contains("\"channel\":9,"));
+    QCOMPARE(panel.messages.count(), 0);
+}
+
+void TestScripting::watchersHaveTheirOwnLimit()
+{
+    ScriptedPanel panel;
+    panel.startServing();
+    std::vector<UniqueFd> watchers;
+    for (int i = 0; i < ControlServer::kMaxWatchers; ++i)
+        watchers.push_back(panel.watcher());
+    QCOMPARE(panel.server.clientCount(), 0);
+    QCOMPARE(panel.ask("watch"), QByteArray("error busy too many watchers at once; try again\n"));
+    // Requests are served all the same.
+    QCOMPARE(panel.ask("select 06"), QByteArray("ok\n"));
+    QCOMPARE(panel.com1.readAll(), commands({6}));
+    // A watcher that hangs up makes room.
+    watchers.pop_back();
+    QTRY_COMPARE(panel.server.watcherCount(), ControlServer::kMaxWatchers - 1);
+    watchers.push_back(panel.watcher());
+    QCOMPARE(panel.server.watcherCount(), ControlServer::kMaxWatchers);
+}
+
+void TestScripting::requestsWithoutBlocking_data()
+{
+    QTest::addColumn<QString>("listener");
+    QTest::addColumn<PanelAnswer::Outcome>("outcome");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::newRow("panel") << "panel" << PanelAnswer::Outcome::Answered << commands({3});
+    QTest::newRow("nobody") << "nobody" << PanelAnswer::Outcome::NoPanel << QByteArray();
+    QTest::newRow("a listener that never answers") << "silent" << PanelAnswer::Outcome::Silent << QByteArray();
+}
+
+void TestScripting::requestsWithoutBlocking()
+{
+    QFETCH(QString, listener);
+    QFETCH(PanelAnswer::Outcome, outcome);
+    QFETCH(QByteArray, wire);
+    ScriptedPanel panel;
+    UniqueFd silent;
+    if (listener == QLatin1String("panel")) {
+        panel.startServing();
+    } else if (listener == QLatin1String("silent")) {
+        silent = UniqueFd(::socket(AF_UNIX, SOCK_STREAM, 0));
+        const std::optional<sockaddr_un> address = socketAddress(panel.socketPath());
+        QVERIFY(::bind(silent.get(), reinterpret_cast<const sockaddr *>(&*address), sizeof *address) == 0);
+        QVERIFY(::listen(silent.get(), 4) == 0);
+    }
+    PanelRequest request(panel.socketPath(), *remote::parseRequest("select 03"), 300);
+    QList<PanelAnswer> answers;
+    connect(&request, &PanelRequest::answered, this, [&answers](const PanelAnswer &answer) { answers << answer; });
+    QCOMPARE(answers.size(), 0); // never before the event loop runs
+    QTRY_COMPARE(answers.size(), 1);
+    QTest::qWait(400); // and once only
+    QCOMPARE(answers.size(), 1);
+    QCOMPARE(answers[0].outcome, outcome);
+    QCOMPARE(answers[0].reply.ok(), true);
+    QCOMPARE(panel.com1.readAll(), wire);
+}
+
 void TestScripting::doneOnlyForAClientStillWaiting_data()
 {
     QTest::addColumn<int>("deadlineInMs"); // from when the request is sent; 0: none given
@@ -455,6 +646,39 @@ void TestScripting::doneOnlyForAClientStillWaiting()
     }
     QCOMPARE(panel.com1.readAll(), reply.endsWith("ok\n") ? commands({7}) : QByteArray());
     QCOMPARE(panel.display()->text(), reply.endsWith("ok\n") ? QStringLiteral("07") : QStringLiteral("00"));
+}
+
+void TestScripting::watchKeepsTheDeadlineRule_data()
+{
+    QTest::addColumn<int>("deadlineInMs"); // as above
+    QTest::addColumn<int>("busyMs");
+    QTest::addColumn<QByteArray>("begins"); // what the watch is told first
+    QTest::addColumn<int>("watchers");
+
+    QTest::newRow("no deadline") << 0 << 0 << QByteArray("ok {") << 1;
+    QTest::newRow("before its deadline") << 20000 << 0 << QByteArray("taken\nok {") << 1;
+    QTest::newRow("deadline passed while the panel was busy") << 100 << 400 << QByteArray("error timeout ") << 0;
+}
+
+// A watch changes nothing, yet a client that gave up on it gets no stream either.
+void TestScripting::watchKeepsTheDeadlineRule()
+{
+    QFETCH(int, deadlineInMs);
+    QFETCH(int, busyMs);
+    QFETCH(QByteArray, begins);
+    QFETCH(int, watchers);
+    ScriptedPanel panel;
+    panel.startServing();
+    const UniqueFd client = panel.connectClient();
+    QByteArray line("watch");
+    if (deadlineInMs > 0)
+        line += " deadline=" + QByteArray::number(remote::monotonicMs() + deadlineInMs);
+    line += '\n';
+    QCOMPARE(::send(client.get(), line.constData(), size_t(line.size()), MSG_NOSIGNAL), ssize_t(line.size()));
+    QThread::msleep(static_cast<unsigned long>(busyMs));
+    const QByteArray told = ScriptedPanel::linesFrom(client).join('\n');
+    QVERIFY2(told.startsWith(begins), told.constData());
+    QCOMPARE(panel.server.watcherCount(), watchers);
 }
 
 void TestScripting::wrongRequestsAreRefused_data()

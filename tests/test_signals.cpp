@@ -1,7 +1,8 @@
 // The real panel, ended the way a session ends it (logout, shutdown, kill,
 // Ctrl+C): it closes its port as File > Exit does, so no lock file is left for
 // the next user, the line settings are put back, and it ends with status 0.
-// A broken pipe (SIGPIPE, an output nobody reads) never ends it.
+// A broken pipe (SIGPIPE, an output nobody reads) never ends it, nor any
+// other program we ship.
 #include "lock_files.h"
 #include "pseudo_tty.h"
 #include "temp_config.h"
@@ -64,6 +65,8 @@ private slots:
     void signalEndsPanelCleanly();
     void signalDuringStartUpMessage();
     void closedOutputDoesNotEndPanel();
+    void closedOutputEndsNoProgram_data();
+    void closedOutputEndsNoProgram();
 };
 
 void TestSignals::signalEndsPanelCleanly_data()
@@ -187,6 +190,32 @@ void TestSignals::closedOutputDoesNotEndPanel()
     QVERIFY(panel.waitForFinished(20000));
     QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
     QCOMPARE(panel.exitCode(), 0);
+}
+
+void TestSignals::closedOutputEndsNoProgram_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::newRow("queltor-ctl") << QStringLiteral(QUELTOR_CTL);
+    QTest::newRow("queltor-devsim") << QStringLiteral(QUELTOR_DEVSIM);
+    QTest::newRow("queltor-web") << QStringLiteral(QUELTOR_WEB);
+}
+
+// "queltor-web --help | true": the write fails, and the program still ends by itself.
+void TestSignals::closedOutputEndsNoProgram()
+{
+    QFETCH(QString, program);
+    int ends[2] = {-1, -1};
+    QCOMPARE(::pipe2(ends, O_CLOEXEC), 0);
+    ::close(ends[0]);
+    QProcess process;
+    process.setChildProcessModifier([output = ends[1]] {
+        ::dup2(output, STDOUT_FILENO);
+        ::dup2(output, STDERR_FILENO);
+    });
+    process.start(program, {QStringLiteral("--help")});
+    ::close(ends[1]);
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
 }
 
 QTEST_GUILESS_MAIN(TestSignals)

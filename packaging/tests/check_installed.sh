@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# check_installed.sh DEBS SCRATCH: installs both packages with dpkg into a
+# check_installed.sh DEBS SCRATCH: installs the three packages with dpkg into a
 # scratch root whose database holds this machine's copies of their
 # dependencies, then runs the installed programs: --version and --help with no
 # display, and the window under Xvfb, whose class must be the desktop entry's
-# StartupWMClass. Purging both must leave nothing behind.
+# StartupWMClass. The panel must link no network library. Purging them must
+# leave nothing behind.
 source "$(dirname "$0")/lib.sh" || exit 1
 source "$(dirname "$0")/../../scripts/panel-driver.sh" || exit 1
 need dpkg dpkg-deb dpkg-query Xvfb xdotool xprop
@@ -11,6 +12,7 @@ need dpkg dpkg-deb dpkg-query Xvfb xdotool xprop
 debs=$1 scratch=$2
 queltor=$(deb "$debs" queltor) || exit 1
 devsim=$(deb "$debs" queltor-devsim) || exit 1
+web=$(deb "$debs" queltor-web) || exit 1
 version=$(dpkg-deb --field "$queltor" Version)
 rm -rf "$scratch"
 root=$scratch/root
@@ -20,7 +22,7 @@ touch "$admin/available"
 trap stop_started EXIT
 
 # Each dependency as this machine has it installed; dpkg checks the versions.
-for package in "$queltor" "$devsim"; do
+for package in "$queltor" "$devsim" "$web"; do
   dpkg-deb --field "$package" Depends Pre-Depends
 done | sed 's/^[A-Za-z-]*: //' | tr ',' '\n' | sed -E 's/\|.*//; s/\(.*\)//; s/[[:space:]]//g' \
   | sed '/^$/d' | sort -u >"$scratch/depends"
@@ -32,8 +34,8 @@ done <"$scratch/depends" >"$admin/status"
 
 dpkg_root=(dpkg --root="$root" --log=/dev/null)
 [ "$(id -u)" -eq 0 ] || dpkg_root+=(--force-not-root)
-"${dpkg_root[@]}" --install "$queltor" "$devsim" || fail "dpkg could not install the packages"
-for name in queltor queltor-devsim; do
+"${dpkg_root[@]}" --install "$queltor" "$devsim" "$web" || fail "dpkg could not install the packages"
+for name in queltor queltor-devsim queltor-web; do
   state=$("${dpkg_root[@]}" --status "$name" 2>/dev/null | sed -n 's/^Status: //p')
   [ "$state" = "install ok installed" ] || fail "$name is '$state' after dpkg --install"
 done
@@ -59,9 +61,18 @@ expect_output "queltor-ctl $version" "${bare[@]}" "$root/usr/bin/queltor-ctl" --
 expect_output "Usage: queltor-ctl" "${bare[@]}" "$root/usr/bin/queltor-ctl" --help
 expect_output "queltor-devsim $version" "${bare[@]}" "$root/usr/bin/queltor-devsim" --version
 expect_output "Usage: queltor-devsim" "${bare[@]}" "$root/usr/bin/queltor-devsim" --help
+expect_output "queltor-web $version" "${bare[@]}" "$root/usr/bin/queltor-web" --version
+expect_output "Usage: queltor-web" "${bare[@]}" "$root/usr/bin/queltor-web" --help
+
+# The network is queltor-web's alone: the panel and queltor-ctl load no network library.
+for program in queltor queltor-ctl; do
+  networked=$(ldd "$root/usr/bin/$program" | grep -E 'libQt6(Network|HttpServer|WebSockets)' || true)
+  [ -z "$networked" ] || fail "$program links a network library: $networked"
+done
+ldd "$root/usr/bin/queltor-web" | grep libQt6HttpServer >/dev/null || fail "queltor-web does not link Qt HttpServer"
 
 # Shell completion where bash-completion looks for it, for each program.
-for program in queltor queltor-ctl queltor-devsim; do
+for program in queltor queltor-ctl queltor-devsim queltor-web; do
   [ -f "$root/usr/share/bash-completion/completions/$program" ] || fail "no bash completion for $program"
 done
 
@@ -93,7 +104,7 @@ for window in $windows; do
 done
 stop_started
 
-"${dpkg_root[@]}" --purge queltor queltor-devsim || fail "dpkg could not purge the packages"
+"${dpkg_root[@]}" --purge queltor queltor-devsim queltor-web || fail "dpkg could not purge the packages"
 left=$(cd "$root" && find . -path ./var -prune -o ! -type d -print)
 [ -z "$left" ] || fail "purging left files behind: $left"
 finish

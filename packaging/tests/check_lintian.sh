@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# check_lintian.sh DEBS: lintian on both packages. Errors and warnings fail, and
+# check_lintian.sh DEBS: lintian on the three packages. Errors and warnings fail, and
 # so do the info tags that show Debian's build flags or stripping missing.
 source "$(dirname "$0")/lib.sh" || exit 1
 need lintian
@@ -7,8 +7,9 @@ need lintian
 debs=$1
 queltor=$(deb "$debs" queltor) || exit 1
 devsim=$(deb "$debs" queltor-devsim) || exit 1
+web=$(deb "$debs" queltor-web) || exit 1
 
-lintian --display-info --pedantic "$queltor" "$devsim" >"$debs/lintian.out" 2>"$debs/lintian.err"
+lintian --display-info --pedantic "$queltor" "$devsim" "$web" >"$debs/lintian.out" 2>"$debs/lintian.err"
 status=$?
 # lintian's one remark on being run as root is about this machine, not the packages.
 grep -vx 'running with root privileges is not recommended!' "$debs/lintian.err" >>"$debs/lintian.out"

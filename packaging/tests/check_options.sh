@@ -7,7 +7,7 @@ bin=$1 packaging=$2
 completions=/usr/share/bash-completion/bash_completion
 [ -r "$completions" ] || { echo "FAIL: no $completions (package bash-completion)" >&2; exit 1; }
 
-for program in queltor queltor-ctl queltor-devsim; do
+for program in queltor queltor-ctl queltor-devsim queltor-web; do
   help=$(env -u DISPLAY -u WAYLAND_DISPLAY "$bin/$program" --help) || fail "$program --help failed"
   # The options as the help lists them, one a line under "Options:".
   options=$(sed -n '/^Options:/,/^$/p' <<<"$help" | grep -oE '^ +(-[a-z], )?--[a-z][a-z-]*' | grep -oE -- '--[a-z-]+')
@@ -39,7 +39,7 @@ expect() { # expect LINE OFFERED
   got=$(offered "${1%% *}" "$1")
   [ "$got" = "$2" ] || fail "completing '$1' offers '$got', expected '$2'"
 }
-expect "queltor-ctl " "scan select status stop "
+expect "queltor-ctl " "scan select status stop watch "
 expect "queltor-ctl --config a.conf s" "scan select status stop "
 expect "queltor-ctl scan --" "--config --end --help --start --term --version "
 expect "queltor-ctl select --" "--config --help --version "
@@ -50,4 +50,6 @@ expect "queltor --" "--config --device --help --version "
 expect "queltor -platform " "offscreen wayland xcb "
 expect "queltor-devsim --" "--help --port --quit-after --version "
 expect "queltor-devsim --port CO" "COM1= COM2= "
+expect "queltor-web --list" "--list-tokens --listen "
+expect "queltor-web --listen 127" "127.0.0.1:8686 "
 finish

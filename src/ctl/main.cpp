@@ -2,6 +2,7 @@
 // is English, whatever the locale: scripts read it.
 #include "link/exit_signals.h"
 #include "link/settings_store.h"
+#include "remote/panel_request.h"
 #include "remote/panel_socket.h"
 #include "remote/protocol.h"
 #include "remote/select_without_panel.h"
@@ -43,7 +44,10 @@ void declare(QCommandLineParser &parser)
                        "  status       print the panel's state as one line of JSON\n"
                        "  scan         switch the panel to Auto and scan from the start to the end\n"
                        "               channel, one channel every SECONDS (0 to 65.535)\n"
-                       "  stop         stop the scan"));
+                       "  stop         stop the scan\n"
+                       "  watch        print the panel's state as status does, then again each time\n"
+                       "               it changes, until interrupted; {\"panel\":false} when the panel\n"
+                       "               ends or none is running"));
     parser.addOptions({kHelpOption, kVersionOption, kConfigOption, kStartOption, kEndOption, kTermOption});
 }
 
@@ -56,6 +60,7 @@ QString helpText()
                           "       queltor-ctl [--config FILE] status\n"
                           "       queltor-ctl [--config FILE] scan --start CH --end CH --term SECONDS\n"
                           "       queltor-ctl [--config FILE] stop\n"
+                          "       queltor-ctl [--config FILE] watch\n"
                           "       queltor-ctl --help | --version")
         + generated.mid(generated.indexOf(QLatin1Char('\n')))
         + QStringLiteral("\n"
@@ -141,15 +146,46 @@ std::optional<Request> requestFor(const QCommandLineParser &parser, const char *
         }
         return request;
     }
-    const bool bare = command == QLatin1String("status") || command == QLatin1String("stop");
+    const bool bare = command == QLatin1String("status") || command == QLatin1String("stop")
+        || command == QLatin1String("watch");
     if (bare && words.size() == 1) {
-        request.verb = command == QLatin1String("status") ? Request::Verb::Status : Request::Verb::Stop;
+        request.verb = command == QLatin1String("status") ? Request::Verb::Status
+            : command == QLatin1String("stop")            ? Request::Verb::Stop
+                                                          : Request::Verb::Watch;
         return request;
     }
-    *why = bare             ? "status and stop take nothing more"
+    *why = bare             ? "status, stop and watch take nothing more"
         : command.isEmpty() ? "no command given"
-                            : "the commands are select, status, scan and stop";
+                            : "the commands are select, status, scan, stop and watch";
     return std::nullopt;
+}
+
+int sayFailed(const queltor::remote::Reply &reply) { return say(reply.code.constData(), reply.text); }
+
+// Prints the panel's status as it comes until the panel ends; the exit status.
+int watchPanel(const queltor::SettingsStore &store)
+{
+    using Outcome = queltor::PanelAnswer::Outcome;
+    queltor::PanelRequest watch(queltor::panelSocketPath(store.fileName()),
+                                Request{Request::Verb::Watch, 0, 0, 0, {}, std::nullopt}, kAnswerMs);
+    bool told = false;
+    QObject::connect(&watch, &queltor::PanelRequest::answered, [&](const queltor::PanelAnswer &answer) {
+        if (answer.outcome == Outcome::Answered && answer.reply.ok()) {
+            told = true;
+            if (print(answer.reply.data) != kDone)
+                QCoreApplication::exit(kFailed);
+            return;
+        }
+        // Ended after it was told something, or taken and ended before the
+        // first status (a watch changes nothing, so that is all it means), or
+        // never begun for want of a panel: no panel now.
+        if ((answer.outcome == Outcome::Failed && told) || answer.outcome == Outcome::Unknown
+            || answer.outcome == Outcome::NoPanel)
+            QCoreApplication::exit(print(queltor::remote::noPanelJson()) == kDone ? kNoPanel : kFailed);
+        else
+            QCoreApplication::exit(sayFailed(answer.result(kAnswerMs, store.fileName())));
+    });
+    return QCoreApplication::exec();
 }
 
 // Qt's own remarks (a missing runtime folder, say) would spoil the one line a script reads.
@@ -193,26 +229,19 @@ int main(int argc, char *argv[])
     const queltor::SettingsStore store = parser.isSet(kConfigOption)
         ? queltor::SettingsStore(parser.value(kConfigOption))
         : queltor::SettingsStore();
+    if (request->verb == Request::Verb::Watch)
+        return watchPanel(store);
     const queltor::PanelAnswer answer = queltor::askPanel(queltor::panelSocketPath(store.fileName()),
                                                           queltor::remote::requestLine(*request), kAnswerMs);
-    switch (answer.outcome) {
-    case queltor::PanelAnswer::Outcome::Answered:
-        if (!answer.reply.ok())
-            return say(answer.reply.code.constData(), answer.reply.text);
-        return answer.reply.data.isEmpty() ? kDone : print(answer.reply.data);
-    case queltor::PanelAnswer::Outcome::Silent:
-        return say("timeout",
-                   QStringLiteral("the panel did not take the request within %1 seconds; nothing was done")
-                       .arg(kAnswerMs / 1000));
-    case queltor::PanelAnswer::Outcome::Unknown:
-        say("unknown",
-            QStringLiteral("the panel started on the request but did not say how it ended; whether it "
-                           "was done is not known (queltor-ctl status shows the panel's state)"));
-        return kUnknown;
-    case queltor::PanelAnswer::Outcome::Failed:
-        return say("socket", QStringLiteral("the panel's socket cannot be used: %1").arg(answer.why));
-    case queltor::PanelAnswer::Outcome::NoPanel:
-        break;
+    if (answer.outcome != queltor::PanelAnswer::Outcome::NoPanel) {
+        const queltor::remote::Reply reply = answer.result(kAnswerMs, store.fileName());
+        if (answer.outcome == queltor::PanelAnswer::Outcome::Unknown) {
+            say(reply.code.constData(), reply.text + QStringLiteral(" (queltor-ctl status shows the panel's state)"));
+            return kUnknown;
+        }
+        if (!reply.ok())
+            return sayFailed(reply);
+        return reply.data.isEmpty() ? kDone : print(reply.data);
     }
 
     switch (request->verb) {
@@ -221,13 +250,14 @@ int main(int argc, char *argv[])
         const queltor::remote::Reply reply = queltor::selectWithoutPanel(store, request->channel, &warnings);
         for (const QString &warning : warnings)
             say("warning", warning);
-        return reply.ok() ? kDone : say(reply.code.constData(), reply.text);
+        return reply.ok() ? kDone : sayFailed(reply);
     }
     case Request::Verb::Status:
         return print(queltor::remote::noPanelJson()) == kDone ? kNoPanel : kFailed;
-    default:
-        say("no-panel",
-            QStringLiteral("no QUELTOR panel is running for %1; a scan runs only in the panel").arg(store.fileName()));
+    default: {
+        const queltor::remote::Reply noPanel = answer.result(kAnswerMs, store.fileName());
+        say(noPanel.code.constData(), noPanel.text + QStringLiteral("; a scan runs only in the panel"));
         return kNoPanel;
+    }
     }
 }

@@ -75,11 +75,17 @@ public:
     QByteArray line;
     QByteArray reply;
     bool answered = false;
+    bool watching = false;
 };
 
 ControlServer::ControlServer(QObject *parent)
     : QObject(parent)
+    , m_publish(std::make_unique<QTimer>())
 {
+    // Every change a handler makes is told once, when it is done.
+    m_publish->setSingleShot(true);
+    m_publish->setInterval(0);
+    connect(m_publish.get(), &QTimer::timeout, this, [this] { publish(); });
 }
 
 ControlServer::~ControlServer()
@@ -191,6 +197,14 @@ void ControlServer::take(UniqueFd fd)
 
 void ControlServer::read(Client *client)
 {
+    if (client->watching) {
+        // A watcher has nothing more to say: what it sends is passed over, and its end closing ends it.
+        char bytes[256];
+        const ssize_t n = ::recv(client->fd.get(), bytes, sizeof bytes, 0);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            drop(client);
+        return;
+    }
     if (client->answered)
         return;
     // No more is taken from the system than a request may hold.
@@ -223,21 +237,69 @@ void ControlServer::finish(Client *client, const Reply &reply)
     send(client);
 }
 
+void ControlServer::watch(Client *client)
+{
+    if (m_watchers.size() >= kMaxWatchers) {
+        finish(client, Reply::failed(code::kBusy, QStringLiteral("too many watchers at once; try again")));
+        return;
+    }
+    // A change not yet told goes to those watching first, so that the last status sent is theirs too.
+    publish();
+    client->answered = true;
+    client->watching = true;
+    client->deadline.stop();
+    client->line.clear();
+    --m_clients;
+    m_watchers << client;
+    client->reply = remote::replyLine(Reply::done(m_lastStatus));
+    send(client);
+}
+
+void ControlServer::statusChanged()
+{
+    if (!m_watchers.isEmpty() && !m_publish->isActive())
+        m_publish->start();
+}
+
+void ControlServer::publish()
+{
+    m_publish->stop();
+    const Reply status = handled(remote::Request{remote::Request::Verb::Status, 0, 0, 0, {}, std::nullopt});
+    if (!status.ok() || status.data == m_lastStatus)
+        return;
+    m_lastStatus = status.data;
+    const QByteArray line = remote::replyLine(status);
+    // A copy: a watcher that has gone leaves the list as it is sent to.
+    const QList<Client *> watchers = m_watchers;
+    for (Client *client : watchers) {
+        client->reply += line;
+        send(client);
+    }
+}
+
 void ControlServer::send(Client *client)
 {
-    while (!client->reply.isEmpty() && client->fd.isValid()) {
+    while (!client->reply.isEmpty()) {
         const ssize_t n = ::send(client->fd.get(), client->reply.constData(), std::size_t(client->reply.size()),
                                  MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
+        if (n >= 0) {
+            client->reply.remove(0, n);
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // The rest goes as the client takes it; one that never does is cut off at the deadline.
-            client->writable.setEnabled(true);
-            return;
         }
-        if (n < 0)
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
             break; // the client has gone
-        client->reply.remove(0, n);
+        // The rest goes as the client takes it. A client that never takes its
+        // reply is cut off at the deadline; a watcher, once too much waits for it.
+        if (client->watching && client->reply.size() > kMaxWatcherBacklog)
+            break;
+        client->writable.setEnabled(true);
+        return;
+    }
+    if (client->watching && client->reply.isEmpty()) {
+        client->writable.setEnabled(false);
+        return;
     }
     drop(client);
 }
@@ -250,7 +312,10 @@ void ControlServer::drop(Client *client)
     client->writable.setEnabled(false);
     client->deadline.stop();
     client->fd.reset();
-    --m_clients;
+    if (client->watching)
+        m_watchers.removeOne(client);
+    else
+        --m_clients;
     client->deleteLater();
 }
 
@@ -280,16 +345,22 @@ void ControlServer::act(Client *client, const QByteArray &line)
         return;
     }
     client->deadline.stop(); // the request is whole: no "timeout" may cut in while it is done
-    Reply reply;
+    if (request->verb == remote::Request::Verb::Watch)
+        watch(client);
+    else
+        finish(client, handled(*request));
+}
+
+Reply ControlServer::handled(const remote::Request &request)
+{
     // The event loop must never see an exception.
     try {
-        reply = m_handler(*request);
+        return m_handler(request);
     } catch (const std::exception &e) {
-        reply = Reply::failed(code::kPanel, QString::fromLocal8Bit(e.what()));
+        return Reply::failed(code::kPanel, QString::fromLocal8Bit(e.what()));
     } catch (...) {
-        reply = Reply::failed(code::kPanel, QStringLiteral("an unexpected failure"));
+        return Reply::failed(code::kPanel, QStringLiteral("an unexpected failure"));
     }
-    finish(client, reply);
 }
 
 } // namespace queltor

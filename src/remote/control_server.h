@@ -3,6 +3,7 @@
 #include "remote/local_socket.h"
 #include "remote/protocol.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -10,6 +11,7 @@
 #include <memory>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace queltor {
 
@@ -22,6 +24,13 @@ namespace queltor {
 // within the request timeout is answered "timeout" and closed; beyond
 // kMaxClients at once a new one is answered "busy"; a peer that is not the
 // user running the panel is cut off unanswered.
+//
+// A watch turns its connection into a watcher: it gets the status at once and
+// then once more each time it differs from the last one sent. A watcher leaves
+// the kMaxClients count, so watchers never crowd out requests; they have their
+// own kMaxWatchers, beyond which a watch is answered "busy". One that does not
+// read is dropped once kMaxWatcherBacklog bytes wait for it, and one that
+// closes its end is dropped at once.
 class ControlServer : public QObject
 {
 public:
@@ -34,6 +43,8 @@ public:
     using Handler = std::function<remote::Reply(const remote::Request &)>;
 
     static constexpr int kMaxClients = 16;
+    static constexpr int kMaxWatchers = 8;
+    static constexpr qsizetype kMaxWatcherBacklog = 16 * 1024;
     static constexpr int kRequestTimeoutMs = 2000;
 
     explicit ControlServer(QObject *parent = nullptr);
@@ -51,9 +62,14 @@ public:
     void setHandler(Handler handler) { m_handler = std::move(handler); }
     void setRequestTimeout(int ms) { m_timeoutMs = ms; }
 
+    // Something the status reports may have changed: the watchers hear of it
+    // once the event loop is back, if the status differs from the last they got.
+    void statusChanged();
+
     // Empty until it serves.
     QString socketPath() const { return m_path; }
     int clientCount() const { return m_clients; }
+    int watcherCount() const { return int(m_watchers.size()); }
 
 private:
     class Client;
@@ -62,9 +78,12 @@ private:
     void take(UniqueFd fd);
     void read(Client *client);
     void finish(Client *client, const remote::Reply &reply);
+    void watch(Client *client);
+    void publish();
     void send(Client *client);
     void drop(Client *client);
     void act(Client *client, const QByteArray &line);
+    remote::Reply handled(const remote::Request &request);
 
     QString m_path;
     UniqueFd m_listener;
@@ -72,6 +91,9 @@ private:
     Handler m_handler;
     int m_timeoutMs = kRequestTimeoutMs;
     int m_clients = 0;
+    QList<Client *> m_watchers;
+    QByteArray m_lastStatus;           // what the watchers were told last
+    std::unique_ptr<QTimer> m_publish; // not a child: the children are the clients
 };
 
 } // namespace queltor

@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,6 +31,21 @@ std::optional<sockaddr_un> socketAddress(const QString &path, QString *why)
     }
     std::memcpy(address.sun_path, file.constData(), std::size_t(file.size()));
     return address;
+}
+
+Connected connectTo(int fd, const sockaddr_un &address)
+{
+    for (;;) {
+        if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+            return Connected::Yes;
+        if (errno == ENOENT || errno == ECONNREFUSED)
+            return Connected::NoListener;
+        // EAGAIN: the listener's backlog is full; there is nothing to poll for.
+        if (errno == EAGAIN)
+            return Connected::Backlog;
+        if (errno != EINTR)
+            return Connected::Failed;
+    }
 }
 
 } // namespace queltor

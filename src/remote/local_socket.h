@@ -43,6 +43,15 @@ private:
     int m_fd = -1;
 };
 
+// connect() of a non-blocking AF_UNIX socket to address, as the panel's clients read it.
+enum class Connected {
+    Yes,
+    NoListener, // no socket file, or one nobody listens on
+    Backlog,    // someone listens but has no room yet: try again shortly
+    Failed,     // errno says why
+};
+Connected connectTo(int fd, const sockaddr_un &address);
+
 // The address of the socket file at path; nothing, with why, when the path
 // does not fit in one, since a path cut short would name another file.
 std::optional<sockaddr_un> socketAddress(const QString &path, QString *why = nullptr);

@@ -9,7 +9,6 @@
 #include <QStandardPaths>
 #include <QThread>
 
-#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <sys/socket.h>
@@ -66,6 +65,10 @@ bool await(int fd, short events, const QDeadlineTimer &deadline)
     return n > 0;
 }
 
+QString noReplyText() { return QStringLiteral("the panel closed the connection without a reply"); }
+
+QString strangeReplyText() { return QStringLiteral("the panel's reply is not one of the protocol"); }
+
 } // namespace
 
 QString panelSocketPath(const QString &settingsFile)
@@ -80,15 +83,96 @@ QString panelSocketPath(const QString &settingsFile)
     return runtime + QStringLiteral("/queltor-") + QString::fromLatin1(hash) + QStringLiteral(".socket");
 }
 
+remote::Reply PanelAnswer::result(int timeoutMs, const QString &settingsFile) const
+{
+    switch (outcome) {
+    case Outcome::Answered:
+        return reply;
+    case Outcome::Silent:
+        return remote::Reply::failed("timeout",
+                                     QStringLiteral(
+                                         "the panel did not take the request within %1 seconds; nothing was done")
+                                         .arg(QString::number(timeoutMs / 1000.0)));
+    case Outcome::Unknown:
+        return remote::Reply::failed("unknown",
+                                     QStringLiteral("the panel started on the request but did not say how it "
+                                                    "ended; whether it was done is not known"));
+    case Outcome::Failed:
+        return remote::Reply::failed("socket", QStringLiteral("the panel's socket cannot be used: %1").arg(why));
+    case Outcome::NoPanel:
+        break;
+    }
+    return remote::Reply::failed("no-panel", QStringLiteral("no QUELTOR panel is running for %1").arg(settingsFile));
+}
+
+PanelExchange::PanelExchange(const QByteArray &requestLine, int timeoutMs)
+    : m_line((requestLine.endsWith('\n') ? requestLine.chopped(1) : requestLine)
+             + " deadline=" + QByteArray::number(remote::monotonicMs() + timeoutMs) + '\n')
+    // The panel acts only before the deadline; a little longer here lets one
+    // that starts at the last moment say so.
+    , m_wait(timeoutMs + kGraceMs)
+{
+}
+
+QList<PanelAnswer> PanelExchange::take(QByteArrayView bytes)
+{
+    using Outcome = PanelAnswer::Outcome;
+    m_received.append(bytes);
+    const QByteArray takenLine = remote::kTaken + '\n';
+    if (!m_taken && !m_replied && m_received.startsWith(takenLine)) {
+        m_taken = true;
+        m_received.remove(0, takenLine.size());
+        m_wait = QDeadlineTimer(PanelAnswer::kActMs);
+    }
+    QList<PanelAnswer> answers;
+    for (qsizetype end = m_received.indexOf('\n'); end >= 0; end = m_received.indexOf('\n')) {
+        const std::optional<remote::Reply> reply = remote::parseReply(m_received.first(end));
+        if (!reply)
+            return answers << unsure(strangeReplyText());
+        m_received.remove(0, end + 1);
+        m_replied = true;
+        m_wait = QDeadlineTimer(QDeadlineTimer::Forever);
+        answers << PanelAnswer{Outcome::Answered, *reply, {}};
+    }
+    if (m_received.size() > remote::kMaxReplyBytes)
+        answers << unsure(strangeReplyText());
+    return answers;
+}
+
+PanelAnswer PanelExchange::ended(const QString &why) const
+{
+    if (!why.isEmpty())
+        return unsure(why);
+    return unsure(m_replied ? QStringLiteral("the panel closed the connection") : noReplyText());
+}
+
+PanelAnswer PanelExchange::giveUp(int fd)
+{
+    if (fd >= 0) {
+        ::shutdown(fd, SHUT_RD);
+        char bytes[4096];
+        QByteArray rest;
+        ssize_t n = 0;
+        while ((n = ::recv(fd, bytes, sizeof bytes, MSG_DONTWAIT)) > 0)
+            rest.append(bytes, n);
+        // What came before the wait ran out still counts: a reply, or a "taken" on its way.
+        const QList<PanelAnswer> answers = take(rest);
+        if (!answers.isEmpty())
+            return answers.constFirst();
+    }
+    return {m_taken ? PanelAnswer::Outcome::Unknown : PanelAnswer::Outcome::Silent, {}, {}};
+}
+
+PanelAnswer PanelExchange::unsure(const QString &why) const
+{
+    // Started on and not told how it ended; else nothing was done, or it was answered before.
+    return {m_taken && !m_replied ? PanelAnswer::Outcome::Unknown : PanelAnswer::Outcome::Failed, {}, why};
+}
+
 PanelAnswer askPanel(const QString &socketPath, const QByteArray &requestLine, int timeoutMs)
 {
     using Outcome = PanelAnswer::Outcome;
-    PanelAnswer answer;
-    const auto ended = [&answer](Outcome outcome, const QString &why = {}) {
-        answer.outcome = outcome;
-        answer.why = why;
-        return answer;
-    };
+    const auto ended = [](Outcome outcome, const QString &why = {}) { return PanelAnswer{outcome, {}, why}; };
     if (socketPath.isEmpty())
         return ended(Outcome::NoPanel);
     QString why;
@@ -96,26 +180,22 @@ PanelAnswer askPanel(const QString &socketPath, const QByteArray &requestLine, i
     if (!address)
         return ended(Outcome::Failed, why);
 
-    // The panel acts only before the deadline; a little longer here lets one
-    // that starts at the last moment say so.
-    QByteArray line = requestLine.endsWith('\n') ? requestLine.chopped(1) : requestLine;
-    line += " deadline=" + QByteArray::number(remote::monotonicMs() + timeoutMs) + '\n';
-    QDeadlineTimer deadline(timeoutMs + kGraceMs);
-
+    PanelExchange exchange(requestLine, timeoutMs);
     const UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.isValid())
         return ended(Outcome::Failed, qt_error_string());
-    while (::connect(fd.get(), reinterpret_cast<const sockaddr *>(&*address), sizeof *address) != 0) {
-        if (errno == ENOENT || errno == ECONNREFUSED)
-            return ended(Outcome::NoPanel); // no socket, or one nobody listens on
-        if (errno != EAGAIN && errno != EINTR)
+    for (Connected connected = connectTo(fd.get(), *address); connected != Connected::Yes;
+         connected = connectTo(fd.get(), *address)) {
+        if (connected == Connected::NoListener)
+            return ended(Outcome::NoPanel);
+        if (connected == Connected::Failed)
             return ended(Outcome::Failed, qt_error_string());
-        // EAGAIN: a panel listens but its backlog is full; nothing to poll for, so try again shortly.
-        if (deadline.hasExpired())
+        if (exchange.waitUntil().hasExpired())
             return ended(Outcome::Silent);
-        QThread::msleep(10);
+        QThread::msleep(kBacklogRetryMs);
     }
 
+    const QByteArray &line = exchange.line();
     for (qsizetype sent = 0; sent < line.size();) {
         const ssize_t n = ::send(fd.get(), line.constData() + sent, std::size_t(line.size() - sent), MSG_NOSIGNAL);
         const int error = errno;
@@ -123,52 +203,25 @@ PanelAnswer askPanel(const QString &socketPath, const QByteArray &requestLine, i
             sent += n;
         else if (error == EPIPE || error == ECONNRESET)
             break; // the panel has closed its end; its reply, "busy" say, may be waiting
-        else if (error == EAGAIN && !await(fd.get(), POLLOUT, deadline))
+        else if (error == EAGAIN && !await(fd.get(), POLLOUT, exchange.waitUntil()))
             return ended(Outcome::Silent);
         else if (error != EAGAIN && error != EINTR)
             return ended(Outcome::Failed, qt_error_string(error));
     }
 
-    const QByteArray takenLine = remote::kTaken + '\n';
-    QByteArray received;
-    bool taken = false;
     for (;;) {
-        if (!taken && received.startsWith(takenLine)) {
-            taken = true;
-            received.remove(0, takenLine.size());
-            deadline = QDeadlineTimer(PanelAnswer::kActMs);
-        }
-        if (const qsizetype end = received.indexOf('\n'); end >= 0) {
-            const std::optional<remote::Reply> reply = remote::parseReply(received.first(end));
-            if (!reply)
-                return ended(taken ? Outcome::Unknown : Outcome::Failed,
-                             QStringLiteral("the panel's reply is not one of the protocol"));
-            answer.reply = *reply;
-            return ended(Outcome::Answered);
-        }
-        if (received.size() > remote::kMaxReplyBytes + takenLine.size())
-            return ended(taken ? Outcome::Unknown : Outcome::Failed,
-                         QStringLiteral("the panel's reply is not one of the protocol"));
         char bytes[4096];
         const ssize_t n = ::recv(fd.get(), bytes, sizeof bytes, 0);
         const int error = errno;
         if (n > 0) {
-            received.append(bytes, n);
+            if (const QList<PanelAnswer> answers = exchange.take(QByteArrayView(bytes, n)); !answers.isEmpty())
+                return answers.constFirst();
         } else if (n == 0) {
-            return ended(taken ? Outcome::Unknown : Outcome::Failed,
-                         QStringLiteral("the panel closed the connection without a reply"));
-        } else if (error == EAGAIN && !await(fd.get(), POLLIN, deadline)) {
-            if (taken)
-                return ended(Outcome::Unknown);
-            // Too late: from here on "taken" cannot reach us, so the panel will
-            // not start on it. Only one already on its way counts.
-            ::shutdown(fd.get(), SHUT_RD);
-            ssize_t rest = 0;
-            while ((rest = ::recv(fd.get(), bytes, sizeof bytes, MSG_DONTWAIT)) > 0)
-                received.append(bytes, rest);
-            return ended(received.startsWith(takenLine) ? Outcome::Unknown : Outcome::Silent);
+            return exchange.ended();
+        } else if (error == EAGAIN && !await(fd.get(), POLLIN, exchange.waitUntil())) {
+            return exchange.giveUp(fd.get());
         } else if (error != EAGAIN && error != EINTR) {
-            return ended(taken ? Outcome::Unknown : Outcome::Failed, qt_error_string(error));
+            return exchange.ended(qt_error_string(error));
         }
     }
 }

@@ -149,16 +149,19 @@ std::optional<Request> parseRequest(QByteArrayView line, QString *why)
     {
         const char *word;
         Request::Verb verb;
-    } kBare[] = {{"status", Request::Verb::Status}, {"stop", Request::Verb::Stop}, {"raise", Request::Verb::Raise}};
+    } kBare[] = {{"status", Request::Verb::Status},
+                 {"stop", Request::Verb::Stop},
+                 {"raise", Request::Verb::Raise},
+                 {"watch", Request::Verb::Watch}};
     for (const auto &bare : kBare) {
         if (verb == bare.word) {
             if (arguments != 0)
-                return refuse(why, "status, stop and raise take nothing more");
+                return refuse(why, "status, stop, raise and watch take nothing more");
             request.verb = bare.verb;
             return request;
         }
     }
-    return refuse(why, "not a request: the requests are select, status, scan, stop and raise");
+    return refuse(why, "not a request: the requests are select, status, scan, stop, raise and watch");
 }
 
 QByteArray requestLine(const Request &request)
@@ -179,6 +182,9 @@ QByteArray requestLine(const Request &request)
         break;
     case Request::Verb::Raise:
         line = "raise";
+        break;
+    case Request::Verb::Watch:
+        line = "watch";
         break;
     }
     if (request.deadlineMs)

@@ -7,22 +7,28 @@
 #include <optional>
 
 // What a script and the panel say to each other on the panel's socket: one
-// request line, one reply line, then the connection ends. The grammar is fixed
-// and short; anything else is refused, never guessed at.
+// request line, one reply line, then the connection ends; but for watch, whose
+// reply is the status at once and then one more line each time it changes,
+// until either end closes. The grammar is fixed and short; anything else is
+// refused, never guessed at.
 //
 //   request  = command [SP deadline] LF
-//   command  = "select" SP channel / "status" / "stop" / "raise"
+//   command  = "select" SP channel / "status" / "stop" / "raise" / "watch"
 //              / "scan" SP channel SP channel SP term
 //   channel  = 2DIGIT                              ; 00 to 99
 //   term     = ["-"] 1*6DIGIT ["." 1*6DIGIT]       ; seconds, as the term field takes it
 //   deadline = "deadline=" ("0" / %x31-39 *17DIGIT) ; milliseconds of CLOCK_MONOTONIC
 //   reply    = ["taken" LF] ("ok" [SP json] / "error" SP code SP text) LF
+//   watched  = ["taken" LF] ("error" SP code SP text LF / *("ok" SP json LF))
+//                                                  ; watch's reply: a status line each
 //
 // A request with a deadline is acted on only before it; after it the reply is
 // "error timeout" and nothing is done. Before acting on such a request the
 // panel sends "taken": a client that gives up shuts its reading side first
 // (shutdown(SHUT_RD)), so that "taken" then fails to go and the panel does
-// not act; a client that finds "taken" knows the request is being done.
+// not act; a client that finds "taken" knows the request is being done. A
+// watch changes nothing, yet keeps the same rule, so that no panel starts
+// sending to a client that has stopped waiting for it.
 //
 // Replies are English whatever the panel's language: scripts read them. The
 // text of a port failure is the panel's own message, in its language.
@@ -36,7 +42,7 @@ constexpr qsizetype kMaxReplyBytes = 8192;
 
 struct Request
 {
-    enum class Verb { Select, Status, Scan, Stop, Raise };
+    enum class Verb { Select, Status, Scan, Stop, Raise, Watch };
 
     Verb verb = Verb::Status;
     int channel = 0; // select

@@ -95,6 +95,8 @@ int main(int argc, char *argv[])
     QObject::connect(&exitSignals, &queltor::ExitSignals::received, &window, &QWidget::close);
     queltor::PanelRequests requests(window);
     control.setHandler([&requests](const queltor::remote::Request &request) { return requests.answer(request); });
+    QObject::connect(&requests, &queltor::PanelRequests::statusChanged, &control,
+                     &queltor::ControlServer::statusChanged);
     // What start-up could not use is told in boxes over the window, once it is shown.
     window.Form_Load();
     window.show();

@@ -29,6 +29,8 @@ remote::Reply PanelRequests::answer(const remote::Request &request)
     case Verb::Raise:
         m_window.comeForward();
         return remote::Reply::done();
+    case Verb::Watch: // the socket's own
+        break;
     }
     return remote::Reply::failed(remote::code::kRequest, QStringLiteral("not a request"));
 }
