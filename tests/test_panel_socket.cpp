@@ -1,9 +1,9 @@
 // Both clients asking the panel, the blocking askPanel and the event-driven
-// PanelRequest, against a stand-in panel on a real socket: every request
+// PanelCall, against a stand-in panel on a real socket: every request
 // carries a deadline, and "timeout" comes back only when the panel can no
 // longer start on the request; when it started but did not say how it ended,
 // the outcome is "unknown".
-#include "remote/panel_request.h"
+#include "remote/panel_call.h"
 #include "remote/panel_socket.h"
 #include "remote/protocol.h"
 
@@ -30,12 +30,12 @@ private slots:
 
 void TestPanelSocket::outcomeTellsWhetherItWasDone_data()
 {
-    QTest::addColumn<bool>("blocking"); // askPanel, else PanelRequest
+    QTest::addColumn<bool>("blocking"); // askPanel, else PanelCall
     QTest::addColumn<StandInPanel::Act>("act");
     QTest::addColumn<Outcome>("outcome");
 
     for (const bool blocking : {true, false}) {
-        const QString client = blocking ? QStringLiteral("askPanel: ") : QStringLiteral("PanelRequest: ");
+        const QString client = blocking ? QStringLiteral("askPanel: ") : QStringLiteral("PanelCall: ");
         const auto row = [&client](const char *name) { return qPrintable(client + QLatin1String(name)); };
         QTest::newRow(row("taken and answered")) << blocking << StandInPanel::Act::Answer << Outcome::Answered;
         QTest::newRow(row("refused before it was taken"))
@@ -67,9 +67,9 @@ void TestPanelSocket::outcomeTellsWhetherItWasDone()
         if (blocking) {
             answer = askPanel(path, "select 07\n", kTimeoutMs);
         } else {
-            PanelRequest request(path, *remote::parseRequest("select 07"), kTimeoutMs);
+            PanelCall request(path, *remote::parseRequest("select 07"), kTimeoutMs);
             int answers = 0;
-            connect(&request, &PanelRequest::answered, this, [&](const PanelAnswer &got) {
+            connect(&request, &PanelCall::answered, this, [&](const PanelAnswer &got) {
                 answer = got;
                 ++answers;
             });

@@ -5,7 +5,7 @@
 
 #include "remote/control_server.h"
 #include "remote/local_socket.h"
-#include "remote/panel_request.h"
+#include "remote/panel_call.h"
 #include "remote/panel_socket.h"
 #include "shell/panel_requests.h"
 
@@ -593,9 +593,9 @@ void TestScripting::requestsWithoutBlocking()
         QVERIFY(::bind(silent.get(), reinterpret_cast<const sockaddr *>(&*address), sizeof *address) == 0);
         QVERIFY(::listen(silent.get(), 4) == 0);
     }
-    PanelRequest request(panel.socketPath(), *remote::parseRequest("select 03"), 300);
+    PanelCall request(panel.socketPath(), *remote::parseRequest("select 03"), 300);
     QList<PanelAnswer> answers;
-    connect(&request, &PanelRequest::answered, this, [&answers](const PanelAnswer &answer) { answers << answer; });
+    connect(&request, &PanelCall::answered, this, [&answers](const PanelAnswer &answer) { answers << answer; });
     QCOMPARE(answers.size(), 0); // never before the event loop runs
     QTRY_COMPARE(answers.size(), 1);
     QTest::qWait(400); // and once only

@@ -2,7 +2,7 @@
 // is English, whatever the locale: scripts read it.
 #include "link/exit_signals.h"
 #include "link/settings_store.h"
-#include "remote/panel_request.h"
+#include "remote/panel_call.h"
 #include "remote/panel_socket.h"
 #include "remote/protocol.h"
 #include "remote/select_without_panel.h"
@@ -166,10 +166,10 @@ int sayFailed(const queltor::remote::Reply &reply) { return say(reply.code.const
 int watchPanel(const queltor::SettingsStore &store)
 {
     using Outcome = queltor::PanelAnswer::Outcome;
-    queltor::PanelRequest watch(queltor::panelSocketPath(store.fileName()),
-                                Request{Request::Verb::Watch, 0, 0, 0, {}, std::nullopt}, kAnswerMs);
+    queltor::PanelCall watch(queltor::panelSocketPath(store.fileName()),
+                             Request{Request::Verb::Watch, 0, 0, 0, {}, std::nullopt}, kAnswerMs);
     bool told = false;
-    QObject::connect(&watch, &queltor::PanelRequest::answered, [&](const queltor::PanelAnswer &answer) {
+    QObject::connect(&watch, &queltor::PanelCall::answered, [&](const queltor::PanelAnswer &answer) {
         if (answer.outcome == Outcome::Answered && answer.reply.ok()) {
             told = true;
             if (print(answer.reply.data) != kDone)

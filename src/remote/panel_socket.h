@@ -44,11 +44,11 @@ struct PanelAnswer
 // a deadline timeoutMs from now, after which the panel does not act on it; a
 // panel that has not started on it by then never will. Once it has started,
 // its reply is waited for kActMs more. Blocks: for queltor-ctl and for a panel
-// before its window exists; PanelRequest is the same without blocking.
+// before its window exists; PanelCall is the same without blocking.
 PanelAnswer askPanel(const QString &socketPath, const QByteArray &requestLine, int timeoutMs);
 
 // The client's side of one request, whatever waits on its socket: askPanel
-// and PanelRequest both keep to it. It gives the line its deadline, reads
+// and PanelCall both keep to it. It gives the line its deadline, reads
 // "taken" and the replies, and says what each way the wait can end means:
 // before "taken", nothing was done; after it and before a reply, whether it
 // was done is not known. A watch's stream goes on after its first reply,

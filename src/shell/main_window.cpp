@@ -46,8 +46,6 @@ constexpr int kDisplayFrameWidth = 1245;
 // Below the button frame: what the client area as built leaves under its frame
 // (5085 - 1200 - 3765), kept for every bank.
 constexpr int kClientBottomMargin = 120;
-// Set > Serial Port offers COM1 up to this one.
-constexpr int kMenuPorts = 2;
 
 template <typename Widget>
 Widget *place(Widget *widget, const char *name, int left, int top, int width, int height)

@@ -1,5 +1,7 @@
 #include "shell/panel_options.h"
 
+#include "link/port_label.h"
+
 #include <QCommandLineParser>
 #include <QFile>
 
@@ -51,8 +53,9 @@ void declare(QCommandLineParser &parser)
     parser.setApplicationDescription(
         QStringLiteral("\n"
                        "Control panel for a channel-switching device on a serial line. Each channel\n"
-                       "button sends the device one command on COM1 or COM2 at 9600 baud, 8N1; Auto\n"
-                       "scans a range of channels, one per term."));
+                       "button sends the device one command on %1 at 9600 baud, 8N1; Auto\n"
+                       "scans a range of channels, one per term.")
+            .arg(menuPortsText()));
     parser.addOptions({kHelp, kVersion, kConfig, kDevice});
     for (const char *name : kQtValueOptions) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));

@@ -1,6 +1,6 @@
 #include "web/web_server.h"
 
-#include "remote/panel_request.h"
+#include "remote/panel_call.h"
 
 #include <QFile>
 #include <QHttpServerRequest>
@@ -176,8 +176,8 @@ void WebServer::api(remote::Request::Verb verb, const QHttpServerRequest &reques
         QHttpServerResponder responder;
     };
     auto waiting = std::make_shared<Waiting>(Waiting{responder.socket(), std::move(responder)});
-    auto *call = new PanelRequest(m_setup.socketPath, std::get<remote::Request>(asked), kPanelTimeoutMs, this);
-    connect(call, &PanelRequest::answered, this, [this, call, waiting](const PanelAnswer &answer) {
+    auto *call = new PanelCall(m_setup.socketPath, std::get<remote::Request>(asked), kPanelTimeoutMs, this);
+    connect(call, &PanelCall::answered, this, [this, call, waiting](const PanelAnswer &answer) {
         call->deleteLater();
         if (waiting->socket)
             sendJson(std::move(waiting->responder), apiAnswer(answer, m_setup.settingsFile));
@@ -375,10 +375,10 @@ void WebServer::sendJson(QHttpServerResponder &&responder, const ApiAnswer &answ
 
 void WebServer::watchPanel()
 {
-    m_watch = new PanelRequest(m_setup.socketPath,
-                               remote::Request{remote::Request::Verb::Watch, 0, 0, 0, {}, std::nullopt},
-                               kPanelTimeoutMs, this);
-    connect(m_watch, &PanelRequest::answered, this, [this](const PanelAnswer &answer) {
+    m_watch = new PanelCall(m_setup.socketPath,
+                            remote::Request{remote::Request::Verb::Watch, 0, 0, 0, {}, std::nullopt}, kPanelTimeoutMs,
+                            this);
+    connect(m_watch, &PanelCall::answered, this, [this](const PanelAnswer &answer) {
         if (answer.outcome == PanelAnswer::Outcome::Answered && answer.reply.ok()) {
             statusTold(answer.reply.data);
             return;

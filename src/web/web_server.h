@@ -23,7 +23,7 @@
 class QTcpSocket;
 
 namespace queltor {
-class PanelRequest;
+class PanelCall;
 }
 
 namespace queltor::web {
@@ -132,7 +132,7 @@ private:
     QTimer m_push;
     QTimer m_keepAlive;
     QTimer m_rewatch;
-    PanelRequest *m_watch = nullptr;
+    PanelCall *m_watch = nullptr;
 };
 
 } // namespace queltor::web

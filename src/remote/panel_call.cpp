@@ -1,4 +1,4 @@
-#include "remote/panel_request.h"
+#include "remote/panel_call.h"
 
 #include <QPointer>
 #include <QSocketNotifier>
@@ -10,7 +10,7 @@
 
 namespace queltor {
 
-PanelRequest::PanelRequest(const QString &socketPath, const remote::Request &request, int timeoutMs, QObject *parent)
+PanelCall::PanelCall(const QString &socketPath, const remote::Request &request, int timeoutMs, QObject *parent)
     : QObject(parent)
     , m_path(socketPath)
     , m_exchange(remote::requestLine(request), timeoutMs)
@@ -21,14 +21,14 @@ PanelRequest::PanelRequest(const QString &socketPath, const remote::Request &req
     connect(&m_deadline, &QTimer::timeout, this, [this] { end(m_exchange.giveUp(m_fd.get())); });
     rearm();
     m_knock.setSingleShot(true);
-    connect(&m_knock, &QTimer::timeout, this, &PanelRequest::knock);
+    connect(&m_knock, &QTimer::timeout, this, &PanelCall::knock);
     // From the event loop: whoever made the request connects to answered() first.
     m_knock.start(0);
 }
 
-PanelRequest::~PanelRequest() = default;
+PanelCall::~PanelCall() = default;
 
-void PanelRequest::knock()
+void PanelCall::knock()
 {
     if (m_path.isEmpty()) {
         end(PanelAnswer::Outcome::NoPanel);
@@ -62,12 +62,12 @@ void PanelRequest::knock()
     m_readable = new QSocketNotifier(m_fd.get(), QSocketNotifier::Read, this);
     m_writable = new QSocketNotifier(m_fd.get(), QSocketNotifier::Write, this);
     m_writable->setEnabled(false);
-    connect(m_readable, &QSocketNotifier::activated, this, &PanelRequest::receive);
-    connect(m_writable, &QSocketNotifier::activated, this, &PanelRequest::send);
+    connect(m_readable, &QSocketNotifier::activated, this, &PanelCall::receive);
+    connect(m_writable, &QSocketNotifier::activated, this, &PanelCall::send);
     send();
 }
 
-void PanelRequest::send()
+void PanelCall::send()
 {
     while (!m_line.isEmpty()) {
         const ssize_t n = ::send(m_fd.get(), m_line.constData(), std::size_t(m_line.size()), MSG_NOSIGNAL);
@@ -86,7 +86,7 @@ void PanelRequest::send()
     m_writable->setEnabled(false);
 }
 
-void PanelRequest::receive()
+void PanelCall::receive()
 {
     char bytes[4096];
     const ssize_t n = ::recv(m_fd.get(), bytes, sizeof bytes, 0);
@@ -96,7 +96,7 @@ void PanelRequest::receive()
         end(m_exchange.ended(n < 0 ? qt_error_string() : QString()));
         return;
     }
-    const QPointer<PanelRequest> alive(this);
+    const QPointer<PanelCall> alive(this);
     for (const PanelAnswer &answer : m_exchange.take(QByteArrayView(bytes, n))) {
         if (answer.outcome != PanelAnswer::Outcome::Answered || !m_watch) {
             // One reply a request, and nothing after a failure: the connection is done with.
@@ -110,7 +110,7 @@ void PanelRequest::receive()
     rearm();
 }
 
-void PanelRequest::rearm()
+void PanelCall::rearm()
 {
     // "taken" moves the wait on; a watch's first status ends it.
     if (m_exchange.waitUntil().isForever())
@@ -119,9 +119,9 @@ void PanelRequest::rearm()
         m_deadline.start(std::chrono::milliseconds(std::max<qint64>(0, m_exchange.waitUntil().remainingTime())));
 }
 
-void PanelRequest::end(PanelAnswer::Outcome outcome, const QString &why) { end(PanelAnswer{outcome, {}, why}); }
+void PanelCall::end(PanelAnswer::Outcome outcome, const QString &why) { end(PanelAnswer{outcome, {}, why}); }
 
-void PanelRequest::end(const PanelAnswer &answer)
+void PanelCall::end(const PanelAnswer &answer)
 {
     if (m_ended)
         return;
@@ -132,7 +132,7 @@ void PanelRequest::end(const PanelAnswer &answer)
     emit answered(answer);
 }
 
-void PanelRequest::hangUp()
+void PanelCall::hangUp()
 {
     // Deleted later, not here: this may run from one of their own signals.
     for (QSocketNotifier **notifier : {&m_readable, &m_writable}) {

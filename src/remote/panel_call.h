@@ -22,15 +22,15 @@ namespace queltor {
 // without a time limit after the first; when its stream ends, answered()
 // comes a last time with an outcome other than Answered. A receiver that is
 // done with the request deletes it with deleteLater().
-class PanelRequest : public QObject
+class PanelCall : public QObject
 {
     Q_OBJECT
 public:
-    PanelRequest(const QString &socketPath, const remote::Request &request, int timeoutMs, QObject *parent = nullptr);
-    ~PanelRequest() override;
+    PanelCall(const QString &socketPath, const remote::Request &request, int timeoutMs, QObject *parent = nullptr);
+    ~PanelCall() override;
 
-    PanelRequest(const PanelRequest &) = delete;
-    PanelRequest &operator=(const PanelRequest &) = delete;
+    PanelCall(const PanelCall &) = delete;
+    PanelCall &operator=(const PanelCall &) = delete;
 
 signals:
     void answered(const queltor::PanelAnswer &answer);
