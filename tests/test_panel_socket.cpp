@@ -35,15 +35,14 @@ void TestPanelSocket::outcomeTellsWhetherItWasDone_data()
     QTest::addColumn<Outcome>("outcome");
 
     for (const bool blocking : {true, false}) {
-        const QString client = blocking ? QStringLiteral("askPanel: ") : QStringLiteral("PanelCall: ");
-        const auto row = [&client](const char *name) { return qPrintable(client + QLatin1String(name)); };
-        QTest::newRow(row("taken and answered")) << blocking << StandInPanel::Act::Answer << Outcome::Answered;
-        QTest::newRow(row("refused before it was taken"))
-            << blocking << StandInPanel::Act::RefuseUntaken << Outcome::Answered;
-        QTest::newRow(row("taken, then no reply")) << blocking << StandInPanel::Act::TakeThenClose << Outcome::Unknown;
+        const char *client = blocking ? "askPanel" : "PanelCall";
+        // addRow copies the name at once; a name built in place would be gone by then.
+        const auto row = [client](const char *name) -> QTestData & { return QTest::addRow("%s: %s", client, name); };
+        row("taken and answered") << blocking << StandInPanel::Act::Answer << Outcome::Answered;
+        row("refused before it was taken") << blocking << StandInPanel::Act::RefuseUntaken << Outcome::Answered;
+        row("taken, then no reply") << blocking << StandInPanel::Act::TakeThenClose << Outcome::Unknown;
         // Given up: the panel's "taken" no longer goes, so it cannot start late.
-        QTest::newRow(row("not taken before the deadline"))
-            << blocking << StandInPanel::Act::TakeAfterTimeout << Outcome::Silent;
+        row("not taken before the deadline") << blocking << StandInPanel::Act::TakeAfterTimeout << Outcome::Silent;
     }
 }
 
