@@ -121,7 +121,12 @@ accessibility_bus_up() {
 
 # ------------------------------------------------------------------- device
 
-# start_device BINARY PORTS_DIR LOG: the simulated device with COM1 and COM2.
+# The name a user's USB adapter has, for the pictures.
+by_id_name=usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0
+
+# start_device BINARY PORTS_DIR LOG: the simulated device with COM1 and COM2
+# in PORTS_DIR; with a /dev of its own (scripts/private-dev), COM1 is
+# /dev/serial/by-id/$by_id_name instead, as a user's adapter would be.
 # Its standard input is the FIFO DEVICE_INPUT (device.in beside the log),
 # opened for reading and writing so that it never blocks: device_command
 # writes its commands there.
@@ -129,6 +134,7 @@ start_device() {
   local binary=$1 ports=$2 log=$3
   DEVICE_LOG=$log
   DEVICE_COM1=$ports/COM1
+  [ "${QUELTOR_PRIVATE_DEV:-}" != 1 ] || DEVICE_COM1=/dev/serial/by-id/$by_id_name
   DEVICE_COM2=$ports/COM2
   DEVICE_INPUT=$(dirname "$log")/device.in
   rm -f "$DEVICE_INPUT"
