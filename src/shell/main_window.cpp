@@ -13,6 +13,7 @@
 #include "shell/device_dialog.h"
 #include "shell/failure_reporter.h"
 #include "shell/frame_box.h"
+#include "shell/placement.h"
 #include "shell/twips.h"
 
 #include <QActionGroup>
@@ -27,9 +28,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QRadioButton>
-#include <QScreen>
 #include <QStatusBar>
-#include <QStyle>
 #include <QTimer>
 
 #include <chrono>
@@ -127,6 +126,7 @@ frmMain::frmMain(const SettingsStore &store, QWidget *parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    placement::centreWhenShown(this);
 
     // The bars first: the grid is scaled to leave room for them on the screen.
     buildMenus();
@@ -406,48 +406,15 @@ void frmMain::resizeToBank(int index)
     m_client->setFixedSize(twips::toPixels(kClientWidth),
                            twips::toPixels(bank::kFrameTop + frameHeight + kClientBottomMargin));
     adjustSize();
-    centreOnScreen(Qt::Vertical);
-}
-
-void frmMain::centreOnScreen(Qt::Orientations directions)
-{
-    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    // The outer size counts the frame once the window has one; move() places the frame.
-    // Where the window is larger than the screen, its title bar and menus stay on it.
-    const QSize outer = frameGeometry().size();
-    const QRect area = screen->availableGeometry();
-    const int left = directions & Qt::Horizontal ? area.x() + qMax(0, (area.width() - outer.width()) / 2) : x();
-    const int top = directions & Qt::Vertical ? area.y() + qMax(0, (area.height() - outer.height()) / 2) : y();
-    move(left, top);
+    placement::centreOnScreen(this, Qt::Vertical);
 }
 
 void frmMain::fitScreen()
 {
-    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    // The frame comes from the window manager once shown: a title bar and borders as the style draws them.
-    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
-    const QSize frame(2 * border, style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * border);
-    const QSize bars(0, menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
     // The tallest bank: the window must fit whichever is chosen later.
     const int tallest = bank::kFrameTop + bank::frameHeight(bank::kIndexCount - 1) + kClientBottomMargin;
-    twips::fitWithin(QSizeF(kClientWidth, tallest), frame + bars, screen->availableGeometry().size());
-}
-
-bool frmMain::event(QEvent *event)
-{
-    // First shown at the centre of the screen. A window manager frames the window
-    // only after it is shown, and the frame makes it taller: centre again then.
-    if (!m_placed && (event->type() == QEvent::Show || (event->type() == QEvent::Move && isVisible()))) {
-        const bool framed = frameGeometry().size() != size();
-        if (event->type() == QEvent::Show || framed)
-            centreOnScreen(Qt::Horizontal | Qt::Vertical);
-        m_placed = framed;
-    }
-    return QMainWindow::event(event);
+    placement::fitScreen(this, QSizeF(kClientWidth, tallest),
+                         QSize(0, menuBar()->sizeHint().height() + statusBar()->sizeHint().height()));
 }
 
 void frmMain::cmdAuto_Click()

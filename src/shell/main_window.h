@@ -91,7 +91,6 @@ signals:
     void stateChanged();
 
 protected:
-    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -122,7 +121,6 @@ private:
     void linkChanged(const LinkState &state);
     void linkFailed(const Failure &failure);
     void resizeToBank(int index);
-    void centreOnScreen(Qt::Orientations directions);
     void fitScreen(); // the grid's scale, held down to what the screen has room for
     void centreDisplay();
 
@@ -139,7 +137,6 @@ private:
     QElapsedTimer m_clock;
     int ChCount = 0;
     PanelShown m_shown;
-    bool m_placed = false; // centred on the screen with the frame it was given
     TwoDigitEntry m_typed;
     QByteArray m_deviceFolder{kByIdFolder};
     FailureReporter *m_reporter = nullptr;
