@@ -36,13 +36,16 @@ void TestPanelSocket::outcomeTellsWhetherItWasDone_data()
 
     for (const bool blocking : {true, false}) {
         const QString client = blocking ? QStringLiteral("askPanel: ") : QStringLiteral("PanelRequest: ");
-        const auto row = [&client](const char *name) { return qPrintable(client + QLatin1String(name)); };
-        QTest::newRow(row("taken and answered")) << blocking << StandInPanel::Act::Answer << Outcome::Answered;
-        QTest::newRow(row("refused before it was taken"))
+        // The name itself, not a pointer into text that is gone before newRow() reads it.
+        const auto row = [&client](const char *name) { return (client + QLatin1String(name)).toLocal8Bit(); };
+        QTest::newRow(row("taken and answered").constData())
+            << blocking << StandInPanel::Act::Answer << Outcome::Answered;
+        QTest::newRow(row("refused before it was taken").constData())
             << blocking << StandInPanel::Act::RefuseUntaken << Outcome::Answered;
-        QTest::newRow(row("taken, then no reply")) << blocking << StandInPanel::Act::TakeThenClose << Outcome::Unknown;
+        QTest::newRow(row("taken, then no reply").constData())
+            << blocking << StandInPanel::Act::TakeThenClose << Outcome::Unknown;
         // Given up: the panel's "taken" no longer goes, so it cannot start late.
-        QTest::newRow(row("not taken before the deadline"))
+        QTest::newRow(row("not taken before the deadline").constData())
             << blocking << StandInPanel::Act::TakeAfterTimeout << Outcome::Silent;
     }
 }
