@@ -99,10 +99,11 @@ void TestBackpressure::stalledDeviceFailsTheWriteAndQueuesNothing()
     QCOMPARE(panel.boldButtons(), QList<int>{last});
 
     qInfo("%d commands accepted (%lld bytes) in %lld ms before the write failed; longest event-loop stall "
-          "%lld ms, %lld ms of it the panel's own, over %d heartbeats; resident growth %+lld KB until the "
-          "failure, %+lld KB with the message box",
+          "%lld ms, %lld ms of it the panel's own, over %d heartbeats (at most %lld ms stolen by the host between "
+          "two); resident growth %+lld KB until the failure, %+lld KB with the message box",
           accepted, static_cast<long long>(wire.size()), fillMs, heartbeat.longestGapMs(), heartbeat.longestOwnGapMs(),
-          heartbeat.ticks(), (stalledPeak - before) / 1024, (heartbeat.peakResident() - before) / 1024);
+          heartbeat.ticks(), heartbeat.longestStolenMs(), (stalledPeak - before) / 1024,
+          (heartbeat.peakResident() - before) / 1024);
     QVERIFY2(heartbeat.longestOwnGapMs() <= 100, qPrintable(QString::number(heartbeat.longestOwnGapMs())));
     QVERIFY(heartbeat.ticks() > 0);
     // What the system held is all there is: the refused command is not kept for later.

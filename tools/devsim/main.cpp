@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -100,6 +101,45 @@ bool changeAnnounced(const Port &port)
 {
     pollfd fd{port.master, POLLPRI, 0};
     return ::poll(&fd, 1, 0) > 0 && (fd.revents & POLLPRI);
+}
+
+// Whether a process other than this one has the port's slave open, as far as
+// /proc lets this user see: a pseudo-terminal of ours is opened by our own
+// user's programs, or by root, who may see them all.
+bool heldByAnother(const Port &port)
+{
+    struct stat slave
+    { };
+    if (::fstat(port.slave, &slave) != 0)
+        return false;
+    const std::string self = std::to_string(::getpid());
+    DIR *processes = ::opendir("/proc");
+    if (!processes)
+        return true; // cannot tell: the count stands
+    bool held = false;
+    while (const dirent *process = ::readdir(processes)) {
+        const std::string pid = process->d_name;
+        if (pid == self || pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const std::string folder = "/proc/" + pid + "/fd";
+        DIR *descriptors = ::opendir(folder.c_str());
+        if (!descriptors)
+            continue;
+        while (const dirent *fd = ::readdir(descriptors)) {
+            struct stat open
+            { };
+            if (fd->d_name[0] != '.' && ::stat((folder + '/' + fd->d_name).c_str(), &open) == 0 && S_ISCHR(open.st_mode)
+                && open.st_rdev == slave.st_rdev) {
+                held = true;
+                break;
+            }
+        }
+        ::closedir(descriptors);
+        if (held)
+            break;
+    }
+    ::closedir(processes);
+    return held;
 }
 
 // The settings now, unless a change is already on its way.
@@ -396,6 +436,7 @@ void Simulator::checkIfUntouched(Port &port)
 void Simulator::readWatches()
 {
     alignas(inotify_event) char buffer[4096];
+    std::vector<bool> closes(m_ports.size(), false);
     for (;;) {
         const ssize_t got = ::read(m_watcher, buffer, sizeof buffer);
         if (got <= 0)
@@ -403,7 +444,8 @@ void Simulator::readWatches()
         for (ssize_t offset = 0; offset < got;) {
             const auto *event = reinterpret_cast<const inotify_event *>(buffer + offset);
             offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-            for (Port &port : m_ports) {
+            for (std::size_t i = 0; i < m_ports.size(); ++i) {
+                Port &port = m_ports[i];
                 if (port.watch != event->wd)
                     continue;
                 if (event->mask & IN_OPEN) {
@@ -411,10 +453,24 @@ void Simulator::readWatches()
                         opened(port);
                     ++port.openers;
                 } else if (event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                    closes[i] = true;
                     if (port.openers > 0 && --port.openers == 0)
                         port.closeDue = Clock::now() + kCloseQuiet;
                 }
             }
+        }
+    }
+    // The kernel merges an event into the same one still unread before it: a
+    // program that opened the port twice and closes both at once (the panel
+    // holds a descriptor for its lock beside the port's) may leave one close.
+    // Whoever the count still has open after a close must show in /proc; an
+    // open that nobody holds was closed. Every event queued up to now has been
+    // read, so a program that opens the port after this look is a new session.
+    for (std::size_t i = 0; i < m_ports.size(); ++i) {
+        Port &port = m_ports[i];
+        if (closes[i] && port.openers > 0 && !heldByAnother(port)) {
+            port.openers = 0;
+            port.closeDue = Clock::now() + kCloseQuiet;
         }
     }
     // A change read after this may come from a program whose open is not seen yet.

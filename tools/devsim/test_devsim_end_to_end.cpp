@@ -85,6 +85,9 @@ public:
         return waitForExit();
     }
 
+    // Stopped, it reads nothing: what happens to the port meanwhile reaches it all at once.
+    void pause(bool paused) { ::kill(pid_t(m_process.processId()), paused ? SIGSTOP : SIGCONT); }
+
     int waitForExit(int timeoutMs = 5000)
     {
         if (!m_process.waitForFinished(timeoutMs) || m_process.exitStatus() != QProcess::NormalExit)
@@ -194,6 +197,7 @@ private slots:
     void wrongLineSettingsAreReported_data();
     void wrongLineSettingsAreReported();
     void settingsChangedWhileOpenAreReported();
+    void closesTogetherEndTheSession();
     void quickOpenWriteCloseIsJudgedFairly_data();
     void quickOpenWriteCloseIsJudgedFairly();
     void unplugAndReplugOnStandardInput_data();
@@ -346,6 +350,31 @@ void TestDevsimEndToEnd::settingsChangedWhileOpenAreReported()
     const QStringList lines = sim.lines();
     QCOMPARE(lines.filter("settings").size(), 4);
     QVERIFY(lines.contains("summary COM1: 2 commands, 0 errors, 1 settings mismatch"));
+}
+
+// Two descriptors of one program, opened one after the other and closed
+// together, as the panel's port holds them: the two closes reach the simulator
+// as one event.
+void TestDevsimEndToEnd::closesTogetherEndTheSession()
+{
+    const QString com1 = path("together/COM1");
+    Devsim sim({"--port", "COM1=" + com1});
+    QVERIFY(sim.waitReady(1));
+    const int first = ::open(QFile::encodeName(com1).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(first >= 0);
+    QVERIFY(sim.waitFor("^COM1 opened at "));
+    const int second = ::open(QByteArray("/proc/self/fd/" + QByteArray::number(first)).constData(),
+                              O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(second >= 0);
+    // It reads the opens before a line typed after them.
+    QVERIFY(sim.type("replug COM1"));
+    QVERIFY(sim.waitFor("^COM1 already plugged in at "));
+
+    sim.pause(true);
+    ::close(second);
+    ::close(first);
+    sim.pause(false);
+    QVERIFY2(sim.waitFor("^COM1 closed$"), qPrintable(sim.lines().join('\n')));
 }
 
 void TestDevsimEndToEnd::quickOpenWriteCloseIsJudgedFairly_data()
