@@ -7,20 +7,9 @@
 
 #include <QFile>
 
-#include <cstdio>
-
 using namespace queltor;
 
 namespace {
-
-// Points the link at target the way udev does: a new link renamed over the old one.
-bool pointLink(const QString &link, const QString &target)
-{
-    const QString fresh = link + QStringLiteral(".new");
-    QFile::remove(fresh);
-    return QFile::link(target, fresh)
-        && std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(link).constData()) == 0;
-}
 
 // COM1 on a link to a pty that can be pulled out and plugged back in, as a
 // by-id link leads to a USB adapter.

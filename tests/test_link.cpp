@@ -16,7 +16,6 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <cstdio>
 #include <memory>
 
 using namespace queltor;
@@ -24,15 +23,6 @@ using namespace queltor;
 namespace {
 
 const QByteArray kCommand("V07\r\n");
-
-// Points the link at target the way udev does: a new link renamed over the old one.
-bool pointLink(const QString &link, const QString &target)
-{
-    const QString fresh = link + QStringLiteral(".new");
-    QFile::remove(fresh);
-    return QFile::link(target, fresh)
-        && std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(link).constData()) == 0;
-}
 
 // The timers an object and everything it owns have running.
 QList<QAbstractEventDispatcher::TimerInfo> timersOf(QObject *object)

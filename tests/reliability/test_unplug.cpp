@@ -11,22 +11,7 @@
 #include <QFile>
 #include <QMenu>
 
-#include <cstdio>
-
 using namespace queltor;
-
-namespace {
-
-// Points the link at target the way udev would: a new link renamed over the old one.
-bool pointLink(const QString &link, const QString &target)
-{
-    const QString fresh = link + QStringLiteral(".new");
-    QFile::remove(fresh);
-    return QFile::link(target, fresh)
-        && ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(link).constData()) == 0;
-}
-
-} // namespace
 
 class TestUnplug : public QObject
 {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -119,4 +120,12 @@ void Pty::closeMaster()
         ::close(m_master);
         m_master = -1;
     }
+}
+
+bool pointLink(const QString &link, const QString &target)
+{
+    const QString fresh = link + QStringLiteral(".new");
+    QFile::remove(fresh);
+    return QFile::link(target, fresh)
+        && std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(link).constData()) == 0;
 }

@@ -67,3 +67,7 @@ private:
     int m_writer = -1;
     QString m_slavePath;
 };
+
+// Points the link at target the way udev does: a new link renamed over the
+// old one, so a program opening the link never finds it missing.
+bool pointLink(const QString &link, const QString &target);
